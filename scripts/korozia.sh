@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Korozia, builds it, and then either starts
+# the program or runs every test.
+#
+#   scripts/korozia.sh run     install what is missing, build, start the program
+#   scripts/korozia.sh test    install what is missing, build, run every test
+#
+# BUILD_DIR (default: build) names the build folder.
+set -euo pipefail
+
+mode=${1:-}
+case "$mode" in
+  run|test) ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+cd "$(dirname "$0")/.."
+build=${BUILD_DIR:-build}
+
+packages=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgl-dev
+  libbenchmark-dev fonts-liberation
+  poppler-utils xvfb xauth xdotool desktop-file-utils appstream dpkg-dev file
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build"
+
+if [ "$mode" = run ]; then
+  exec "$build/src/app/korozia"
+fi
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"
