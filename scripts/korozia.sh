@@ -21,7 +21,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgl-dev
   libbenchmark-dev fonts-liberation
-  poppler-utils xvfb xauth xdotool desktop-file-utils appstream dpkg-dev file
+  poppler-utils xvfb xauth xdotool desktop-file-utils appstream dpkg-dev file locales
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -34,6 +34,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The number formats are tested under a Russian and an English locale.
+for loc in ru_RU.UTF-8 en_US.UTF-8; do
+  if ! locale -a 2>/dev/null | grep -qi "^${loc%.*}\.utf-\?8$"; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo sed -i "s/^# *\(${loc} UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${loc} UTF-8" /etc/locale.gen || echo "${loc} UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+    $sudo locale-gen >/dev/null
+  fi
+done
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build"
