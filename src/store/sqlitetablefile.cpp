@@ -1,0 +1,623 @@
+#include "sqlitetablefile.h"
+
+#include "error.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlRecord>
+#include <QStringList>
+#include <limits>
+
+namespace store {
+
+namespace {
+
+constexpr int kReadManyBatch = 64;
+// A bulk transaction commits on its own after this many writes, which bounds
+// the memory kept for writing them again after a rollback.
+constexpr size_t kBulkCommitEvery = 10000;
+
+enum SqliteCode {
+    kBusy = 5,
+    kLocked = 6,
+    kReadOnly = 8,
+    kIoErr = 10,
+    kCorrupt = 11,
+    kFull = 13,
+    kCantOpen = 14,
+    kConstraint = 19,
+    kNotADb = 26,
+};
+
+QString fileName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+QString sqlType(FieldType type)
+{
+    switch (type) {
+    case FieldType::Float:
+        return QStringLiteral("REAL");
+    case FieldType::Text:
+        return QStringLiteral("TEXT");
+    case FieldType::AutoInc:
+    case FieldType::SmallInt:
+        return QStringLiteral("INTEGER");
+    }
+    return {};
+}
+
+} // namespace
+
+SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool create)
+    : TableFile(def), m_path(path)
+{
+    try {
+        openConnection(create);
+    } catch (...) {
+        m_insert.reset();
+        m_update.reset();
+        m_remove.reset();
+        m_read.reset();
+        m_readMany.reset();
+        m_versionQuery.reset();
+        m_begin.reset();
+        m_commit.reset();
+        m_rollback.reset();
+        m_db.close();
+        m_db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(m_connection);
+        throw;
+    }
+}
+
+SqliteTableFile::~SqliteTableFile()
+{
+    if (m_inTransaction) {
+        try {
+            commit();
+        } catch (const SystemError &e) {
+            qWarning("%s", e.what());
+        }
+    }
+    m_insert.reset();
+    m_update.reset();
+    m_remove.reset();
+    m_read.reset();
+    m_readMany.reset();
+    m_versionQuery.reset();
+    m_begin.reset();
+    m_commit.reset();
+    m_rollback.reset();
+    m_db.close();
+    m_db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+void SqliteTableFile::openConnection(bool create)
+{
+    static int counter = 0;
+    m_connection = QStringLiteral("tablestore-%1").arg(++counter);
+    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    if (!m_db.isValid())
+        throw StoreError(QStringLiteral("The table store cannot open '%1': Qt's SQLite driver (QSQLITE) "
+                                        "is not installed")
+                             .arg(fileName(m_path)));
+    m_db.setDatabaseName(m_path);
+    if (!m_db.open())
+        fail(m_db.lastError(), QStringLiteral("opening"));
+
+    execSql(QStringLiteral("PRAGMA busy_timeout = 5000"), QStringLiteral("opening"));
+    // The first read of the file tells whether it is an SQLite file at all.
+    execSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), QStringLiteral("opening"));
+    if (sqlState(QStringLiteral("PRAGMA journal_mode = WAL")).compare(QLatin1String("wal"), Qt::CaseInsensitive)
+        != 0)
+        throw StoreError(QStringLiteral("The table '%1' cannot be opened for writing (its journal cannot be "
+                                        "switched to write-ahead logging)")
+                             .arg(fileName(m_path)));
+    execSql(QStringLiteral("PRAGMA synchronous = FULL"), QStringLiteral("opening"));
+    execSql(QStringLiteral("PRAGMA trusted_schema = OFF"), QStringLiteral("opening"));
+    execSql(QStringLiteral("PRAGMA cell_size_check = ON"), QStringLiteral("opening"));
+
+    if (create)
+        createTable();
+
+    const QString check = sqlState(QStringLiteral("PRAGMA quick_check"));
+    if (check != QLatin1String("ok"))
+        throw StoreError(QStringLiteral("The table file '%1' is damaged (%2)").arg(fileName(m_path), check));
+    checkStructure();
+    checkWritable();
+
+    m_locks = std::make_unique<RecordLocks>(m_path + QStringLiteral(".lck"));
+
+    const TableDef &t = def();
+    QStringList names, marks, sets;
+    for (int i = 0; i < t.fields.size(); ++i) {
+        names << t.quotedField(i);
+        marks << QStringLiteral("?");
+        if (i != t.keyField)
+            sets << t.quotedField(i) + QStringLiteral(" = ?");
+    }
+    const QString key = t.quotedField(t.keyField);
+    m_insert = std::make_unique<QSqlQuery>(prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                                       .arg(t.sqlName, names.join(QLatin1Char(',')),
+                                                            marks.join(QLatin1Char(',')))));
+    m_update = std::make_unique<QSqlQuery>(prepare(
+        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t.sqlName, sets.join(QLatin1Char(',')), key)));
+    m_remove = std::make_unique<QSqlQuery>(prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t.sqlName, key)));
+    m_read = std::make_unique<QSqlQuery>(
+        prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?").arg(names.join(QLatin1Char(',')), t.sqlName, key)));
+    QStringList many;
+    for (int i = 0; i < kReadManyBatch; ++i)
+        many << QStringLiteral("?");
+    m_readMany = std::make_unique<QSqlQuery>(prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 IN (%4)")
+                                                         .arg(names.join(QLatin1Char(',')), t.sqlName, key,
+                                                              many.join(QLatin1Char(',')))));
+    m_versionQuery = std::make_unique<QSqlQuery>(prepare(QStringLiteral("PRAGMA data_version")));
+    m_begin = std::make_unique<QSqlQuery>(prepare(QStringLiteral("BEGIN IMMEDIATE")));
+    m_commit = std::make_unique<QSqlQuery>(prepare(QStringLiteral("COMMIT")));
+    m_rollback = std::make_unique<QSqlQuery>(prepare(QStringLiteral("ROLLBACK")));
+    stamp();
+}
+
+void SqliteTableFile::createTable()
+{
+    execSql(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("creating"));
+    try {
+        for (const QString &sql : def().createSql)
+            execSql(sql, QStringLiteral("creating"));
+        execSql(QStringLiteral("PRAGMA user_version = %1").arg(def().formatVersion), QStringLiteral("creating"));
+        execSql(QStringLiteral("COMMIT"), QStringLiteral("creating"));
+    } catch (...) {
+        QSqlQuery(QStringLiteral("ROLLBACK"), m_db);
+        throw;
+    }
+}
+
+void SqliteTableFile::checkStructure()
+{
+    const TableDef &t = def();
+    auto wrong = [&](const QString &why) {
+        return StoreError(QStringLiteral("'%1' is not a table of the expected structure (%2)").arg(fileName(m_path), why));
+    };
+
+    QSqlQuery master = prepare(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"));
+    master.bindValue(0, t.sqlName);
+    exec(master, QStringLiteral("opening"));
+    if (!master.next())
+        throw wrong(QStringLiteral("it holds no table '%1'").arg(t.sqlName));
+    const QString createSql = master.value(0).toString();
+    if (!createSql.contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive))
+        throw wrong(QStringLiteral("its key is not an autoincrement field"));
+
+    QSqlQuery info = prepare(QStringLiteral("SELECT name, type, \"notnull\", pk FROM pragma_table_info(?) ORDER BY cid"));
+    info.bindValue(0, t.sqlName);
+    exec(info, QStringLiteral("opening"));
+    int column = 0;
+    while (info.next()) {
+        if (column >= t.fields.size())
+            throw wrong(QStringLiteral("it has more fields than expected"));
+        const FieldDef &f = t.fields[column];
+        const bool isKey = column == t.keyField;
+        if (info.value(0).toString() != f.name || info.value(1).toString().toUpper() != sqlType(f.type)
+            || info.value(2).toBool() != f.required || (info.value(3).toInt() != 0) != isKey)
+            throw wrong(QStringLiteral("field %1 is not %2 %3").arg(column + 1).arg(f.name, sqlType(f.type)));
+        ++column;
+    }
+    if (column != t.fields.size())
+        throw wrong(QStringLiteral("it has fewer fields than expected"));
+
+    for (const IndexDef &index : t.indexes) {
+        QSqlQuery cols = prepare(QStringLiteral("SELECT name FROM pragma_index_info(?) ORDER BY seqno"));
+        cols.bindValue(0, index.name);
+        exec(cols, QStringLiteral("opening"));
+        QStringList got, expected;
+        while (cols.next())
+            got << cols.value(0).toString();
+        for (int f : index.fields)
+            expected << t.fields[f].name;
+        if (got != expected)
+            throw wrong(QStringLiteral("index %1 is missing or different").arg(index.name));
+    }
+
+    const int version = sqlState(QStringLiteral("PRAGMA user_version")).toInt();
+    if (version > t.formatVersion)
+        throw StoreError(QStringLiteral("'%1' was written by a newer version of the program (format %2)")
+                             .arg(fileName(m_path))
+                             .arg(version));
+}
+
+void SqliteTableFile::checkWritable()
+{
+    execSql(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("opening"));
+    execSql(QStringLiteral("ROLLBACK"), QStringLiteral("opening"));
+}
+
+QSqlQuery SqliteTableFile::prepare(const QString &sql)
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        fail(query.lastError(), QStringLiteral("opening"));
+    return query;
+}
+
+void SqliteTableFile::exec(QSqlQuery &query, const QString &what)
+{
+    if (!query.exec())
+        fail(query.lastError(), what);
+}
+
+void SqliteTableFile::execSql(const QString &sql, const QString &what)
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.exec(sql))
+        fail(query.lastError(), what);
+}
+
+QString SqliteTableFile::sqlState(const QString &sql)
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.exec(sql))
+        fail(query.lastError(), QStringLiteral("opening"));
+    return query.next() ? query.value(0).toString() : QString();
+}
+
+void SqliteTableFile::fail(const QSqlError &error, const QString &what)
+{
+    const int code = error.nativeErrorCode().toInt() & 0xff;
+    const QString table = fileName(m_path);
+    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
+    QString text;
+    switch (code) {
+    case kBusy:
+    case kLocked:
+        text = QStringLiteral("The table '%1' is busy: another program is writing to it. Try again later").arg(table);
+        break;
+    case kReadOnly:
+        text = QStringLiteral("The table '%1' cannot be written (it is read-only); nothing was changed").arg(table);
+        break;
+    case kFull:
+        text = QStringLiteral("The disk is full: the change to '%1' could not be saved").arg(table);
+        break;
+    case kCorrupt:
+        text = QStringLiteral("The table file '%1' is damaged").arg(table);
+        break;
+    case kNotADb:
+        text = QStringLiteral("'%1' is not a table file").arg(table);
+        break;
+    case kIoErr:
+        text = QStringLiteral("The table '%1' could not be read or written (%2)").arg(table, detail);
+        break;
+    case kCantOpen:
+        text = QStringLiteral("The table file '%1' cannot be opened (%2)").arg(table, detail);
+        break;
+    case kConstraint:
+        text = QStringLiteral("The table '%1' refused the record (%2)").arg(table, detail);
+        break;
+    default:
+        text = QStringLiteral("Error while %1 the table '%2': %3").arg(what, table, detail);
+        break;
+    }
+    throw StoreError(text);
+}
+
+Record SqliteTableFile::fetch(QSqlQuery &query) const
+{
+    const TableDef &t = def();
+    Record record(t.fields.size());
+    for (int i = 0; i < t.fields.size(); ++i) {
+        const QVariant v = query.value(i);
+        if (!v.isNull())
+            record[i] = normalise(t.fields[i], v);
+    }
+    return record;
+}
+
+std::optional<Record> SqliteTableFile::read(qint64 key)
+{
+    m_read->bindValue(0, key);
+    exec(*m_read, QStringLiteral("reading"));
+    std::optional<Record> result;
+    if (m_read->next())
+        result = fetch(*m_read);
+    m_read->finish();
+    return result;
+}
+
+void SqliteTableFile::readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink)
+{
+    for (int start = 0; start < keys.size(); start += kReadManyBatch) {
+        for (int i = 0; i < kReadManyBatch; ++i)
+            m_readMany->bindValue(i, start + i < keys.size() ? QVariant(keys[start + i]) : QVariant(qint64(-1)));
+        exec(*m_readMany, QStringLiteral("reading"));
+        while (m_readMany->next())
+            sink(fetch(*m_readMany));
+        m_readMany->finish();
+    }
+}
+
+void SqliteTableFile::scanKeys(const ScanSpec &spec, const std::function<void(qint64, const double *)> &sink)
+{
+    const TableDef &t = def();
+    QStringList columns{t.quotedField(t.keyField)};
+    QStringList order;
+    for (int f : spec.orderFields) {
+        columns << t.quotedField(f);
+        order << t.quotedField(f);
+    }
+    order << t.quotedField(t.keyField);
+    QStringList where;
+    QVariantList binds;
+    if (spec.rangeField >= 0) {
+        where << t.quotedField(spec.rangeField) + QStringLiteral(" IS ?");
+        binds << spec.rangeValue;
+    }
+    if (spec.filter) {
+        where << t.quotedField(spec.filter->field) + QLatin1Char(' ') + spec.filter->sqlOperator()
+                     + QStringLiteral(" ?");
+        binds << spec.filter->value;
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), t.sqlName);
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY ") + order.join(QLatin1Char(','));
+
+    QSqlQuery query = prepare(sql);
+    for (int i = 0; i < binds.size(); ++i)
+        query.bindValue(i, binds[i]);
+    exec(query, QStringLiteral("reading"));
+    double values[4] = {0, 0, 0, 0};
+    const int n = std::min<int>(spec.orderFields.size(), 4);
+    while (query.next()) {
+        for (int i = 0; i < n; ++i) {
+            const QVariant v = query.value(i + 1);
+            values[i] = v.isNull() ? -std::numeric_limits<double>::infinity() : v.toDouble();
+        }
+        sink(query.value(0).toLongLong(), values);
+    }
+}
+
+FileStamp SqliteTableFile::stamp()
+{
+    // While this connection holds the write transaction nobody else can
+    // commit, so the version read at its start stays true.
+    if (!(m_inTransaction && m_versionKnownInTransaction)) {
+        exec(*m_versionQuery, QStringLiteral("reading"));
+        if (m_versionQuery->next())
+            m_dataVersion = m_versionQuery->value(0).toLongLong();
+        m_versionQuery->finish();
+        m_versionKnownInTransaction = m_inTransaction;
+    }
+    return {m_dataVersion, m_ownWrites};
+}
+
+void SqliteTableFile::apply(const Write &w)
+{
+    const TableDef &t = def();
+    switch (w.kind) {
+    case Write::Insert:
+        for (int i = 0; i < t.fields.size(); ++i)
+            m_insert->bindValue(i, w.record.value(i));
+        exec(*m_insert, QStringLiteral("writing"));
+        m_lastInsertKey = m_insert->lastInsertId().toLongLong();
+        m_insert->finish();
+        break;
+    case Write::Update: {
+        int n = 0;
+        for (int i = 0; i < t.fields.size(); ++i)
+            if (i != t.keyField)
+                m_update->bindValue(n++, w.record.value(i));
+        m_update->bindValue(n, w.key);
+        exec(*m_update, QStringLiteral("writing"));
+        const int rows = m_update->numRowsAffected();
+        m_update->finish();
+        if (rows == 0)
+            throw StoreError(QStringLiteral("The record was deleted by another user"));
+        break;
+    }
+    case Write::Remove:
+        m_remove->bindValue(0, w.key);
+        exec(*m_remove, QStringLiteral("deleting from"));
+        m_remove->finish();
+        break;
+    }
+}
+
+void SqliteTableFile::begin()
+{
+    exec(*m_begin, QStringLiteral("writing"));
+    m_begin->finish();
+    m_inTransaction = true;
+    m_versionKnownInTransaction = false;
+}
+
+void SqliteTableFile::commit()
+{
+    if (!m_commit->exec()) {
+        const QSqlError error = m_commit->lastError();
+        m_commit->finish();
+        fail(error, QStringLiteral("saving"));
+    }
+    m_commit->finish();
+    m_inTransaction = false;
+    m_bulkWrites.clear();
+}
+
+void SqliteTableFile::write(Write &&w)
+{
+    if (m_bulkDepth == 0) {
+        begin();
+        try {
+            apply(w);
+        } catch (const SystemError &) {
+            m_rollback->exec();
+            m_rollback->finish();
+            m_inTransaction = false;
+            throw;
+        }
+        try {
+            commit();
+        } catch (const SystemError &) {
+            // Whatever the file holds now is the truth: the views read it again.
+            m_rollback->exec();
+            m_rollback->finish();
+            m_inTransaction = false;
+            ++m_ownWrites;
+            throw;
+        }
+        ++m_ownWrites;
+        return;
+    }
+
+    try {
+        apply(w);
+    } catch (const SystemError &) {
+        rescueBulk();
+        throw;
+    }
+    ++m_ownWrites;
+    m_bulkWrites.push_back(std::move(w));
+    if (m_bulkWrites.size() >= kBulkCommitEvery) {
+        commit();
+        begin();
+    }
+}
+
+// A write inside a bulk transaction failed. What was written before it must
+// stay: commit it now. SQLite rolls the whole transaction back on some
+// failures (a full disk), so when there is nothing left to commit, the
+// earlier writes of the transaction are written again first.
+void SqliteTableFile::rescueBulk()
+{
+    ++m_ownWrites;
+    try {
+        if (!m_commit->exec()) {
+            m_commit->finish();
+            m_rollback->exec();
+            m_rollback->finish();
+            m_inTransaction = false;
+            begin();
+            for (const Write &w : m_bulkWrites)
+                apply(w);
+            commit();
+        } else {
+            m_commit->finish();
+            m_inTransaction = false;
+        }
+        m_bulkWrites.clear();
+        begin();
+    } catch (const SystemError &e) {
+        qWarning("%s", e.what());
+        if (m_inTransaction) {
+            m_rollback->exec();
+            m_rollback->finish();
+            m_inTransaction = false;
+        }
+        m_bulkWrites.clear();
+        try {
+            begin();
+        } catch (const SystemError &again) {
+            qWarning("%s", again.what());
+        }
+    }
+}
+
+void SqliteTableFile::insert(Record &record)
+{
+    const TableDef &t = def();
+    record.resize(t.fields.size());
+    checkRecord(record);
+    Write w{Write::Insert, record, 0};
+    const bool newKey = !record[t.keyField].isValid();
+    write(std::move(w));
+    if (newKey) {
+        const qint64 key = m_lastInsertKey;
+        record[t.keyField] = key;
+        if (m_bulkDepth > 0 && !m_bulkWrites.empty())
+            m_bulkWrites.back().record[t.keyField] = key;
+    }
+}
+
+void SqliteTableFile::update(const Record &record)
+{
+    checkRecord(record);
+    write(Write{Write::Update, record, record.value(def().keyField).toLongLong()});
+}
+
+void SqliteTableFile::remove(qint64 key)
+{
+    write(Write{Write::Remove, {}, key});
+}
+
+void SqliteTableFile::beginBulk()
+{
+    if (m_bulkDepth == 0) {
+        begin();
+        m_bulkWrites.clear();
+    }
+    ++m_bulkDepth;
+}
+
+void SqliteTableFile::endBulk()
+{
+    if (m_bulkDepth == 0)
+        return;
+    if (--m_bulkDepth > 0)
+        return;
+    if (!m_inTransaction)
+        return;
+    try {
+        commit();
+    } catch (const SystemError &) {
+        // Write the scope's writes once more in a fresh transaction; if that
+        // fails too, the file keeps what it had before the scope.
+        ++m_ownWrites;
+        m_rollback->exec();
+        m_rollback->finish();
+        m_inTransaction = false;
+        std::vector<Write> writes = std::move(m_bulkWrites);
+        m_bulkWrites.clear();
+        try {
+            begin();
+            for (const Write &w : writes)
+                apply(w);
+            commit();
+        } catch (const SystemError &) {
+            if (m_inTransaction) {
+                m_rollback->exec();
+                m_rollback->finish();
+                m_inTransaction = false;
+            }
+            throw;
+        }
+    }
+}
+
+void SqliteTableFile::lockRecord(qint64 key)
+{
+    m_locks->lock(key);
+}
+
+void SqliteTableFile::unlockRecord(qint64 key)
+{
+    m_locks->unlock(key);
+}
+
+void SqliteTableFile::setTestPragma(const QString &name, qint64 value)
+{
+    if (name == QLatin1String("query_only")) {
+        execSql(QStringLiteral("PRAGMA query_only = %1").arg(value ? 1 : 0), QStringLiteral("configuring"));
+    } else if (name == QLatin1String("max_page_count")) {
+        // value: the number of pages the file may still grow by.
+        const qint64 pages = sqlState(QStringLiteral("PRAGMA page_count")).toLongLong();
+        execSql(QStringLiteral("PRAGMA max_page_count = %1").arg(pages + value), QStringLiteral("configuring"));
+    } else {
+        throw StoreError(QStringLiteral("Unknown test setting '%1'").arg(name));
+    }
+}
+
+} // namespace store

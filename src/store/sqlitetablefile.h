@@ -1,0 +1,89 @@
+#pragma once
+
+#include "recordlock.h"
+#include "tablefile.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <memory>
+#include <vector>
+
+namespace store {
+
+// A table kept in an SQLite file of its own, reached through Qt's QSQLITE
+// driver: WAL journal, synchronous commits, a busy timeout, and every value
+// bound as a parameter.
+class SqliteTableFile : public TableFile
+{
+public:
+    // create: the file does not exist yet and is made with the table's
+    // definition (only ever in an alias's default folder).
+    SqliteTableFile(const TableDef &def, const QString &path, bool create);
+    ~SqliteTableFile() override;
+
+    QString path() const override { return m_path; }
+
+    std::optional<Record> read(qint64 key) override;
+    void readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink) override;
+    void scanKeys(const ScanSpec &spec,
+                  const std::function<void(qint64 key, const double *order)> &sink) override;
+    FileStamp stamp() override;
+
+    void insert(Record &record) override;
+    void update(const Record &record) override;
+    void remove(qint64 key) override;
+
+    void beginBulk() override;
+    void endBulk() override;
+    bool inBulk() const override { return m_bulkDepth > 0; }
+
+    void lockRecord(qint64 key) override;
+    void unlockRecord(qint64 key) override;
+
+    void setTestPragma(const QString &name, qint64 value) override;
+
+private:
+    // A write of the current bulk transaction, kept so that it can be written
+    // again when SQLite rolls the whole transaction back (a full disk does).
+    struct Write
+    {
+        enum Kind { Insert, Update, Remove } kind;
+        Record record;
+        qint64 key;
+    };
+
+    void openConnection(bool create);
+    void createTable();
+    void checkStructure();
+    void checkWritable();
+    QSqlQuery prepare(const QString &sql);
+    void exec(QSqlQuery &query, const QString &what);
+    void execSql(const QString &sql, const QString &what);
+    QString sqlState(const QString &sql);
+    [[noreturn]] void fail(const QSqlError &error, const QString &what);
+
+    void apply(const Write &write);
+    void write(Write &&write);
+    void begin();
+    void commit();
+    void rescueBulk();
+    Record fetch(QSqlQuery &query) const;
+
+    QString m_path;
+    QString m_connection;
+    QSqlDatabase m_db;
+    std::unique_ptr<RecordLocks> m_locks;
+
+    std::unique_ptr<QSqlQuery> m_insert, m_update, m_remove, m_read, m_readMany, m_versionQuery;
+    std::unique_ptr<QSqlQuery> m_begin, m_commit, m_rollback;
+
+    int m_bulkDepth = 0;
+    bool m_inTransaction = false;
+    bool m_versionKnownInTransaction = false;
+    qint64 m_dataVersion = 0;
+    quint64 m_ownWrites = 0;
+    qint64 m_lastInsertKey = 0;
+    std::vector<Write> m_bulkWrites;
+};
+
+} // namespace store

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "condition.h"
+#include "schema.h"
+
+#include <QString>
+#include <QVariant>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace store {
+
+// Which records of a table a scan offers and in which order: an index's
+// fields (after the range field) and then the key; the records whose range
+// field equals a value (a blank value selects the blank ones); the records
+// that pass a condition.
+struct ScanSpec
+{
+    QVector<int> orderFields;        // empty: the key alone
+    int rangeField = -1;             // -1: no range
+    QVariant rangeValue;             // invalid: blank
+    std::optional<Condition> filter;
+};
+
+// Identifies the state of a table's file as one process sees it: changes
+// committed by others and writes of our own each change it.
+struct FileStamp
+{
+    qint64 otherChanges = 0;
+    quint64 ownWrites = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+
+// One table of the store, open for reading and writing. A write that has
+// returned is on disk, except inside a bulk scope, where the writes are
+// committed together when the outermost scope ends. This is the interface a
+// second backend would implement; the SQLite one is the only one today.
+class TableFile
+{
+public:
+    virtual ~TableFile();
+
+    // Opens a table of an alias ("kor", "base_kor.db"); throws StoreError.
+    static std::unique_ptr<TableFile> open(const QString &alias, const QString &tableName);
+
+    const TableDef &def() const { return *m_def; }
+    virtual QString path() const = 0;
+
+    // Reading.
+    virtual std::optional<Record> read(qint64 key) = 0;
+    // Reads the records of the given keys (any order; missing keys are skipped).
+    virtual void readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink) = 0;
+    // Calls the sink with the key and the order values of every record the
+    // scan selects, in scan order.
+    virtual void scanKeys(const ScanSpec &spec,
+                          const std::function<void(qint64 key, const double *order)> &sink) = 0;
+    virtual FileStamp stamp() = 0;
+
+    // Writing. insert() assigns the key of a new record (its key field blank).
+    virtual void insert(Record &record) = 0;
+    virtual void update(const Record &record) = 0;
+    virtual void remove(qint64 key) = 0;
+
+    // Bulk scopes nest; the outermost one holds one write transaction.
+    virtual void beginBulk() = 0;
+    virtual void endBulk() = 0;
+    virtual bool inBulk() const = 0;
+
+    // Record locks for editing (see RecordLocks).
+    virtual void lockRecord(qint64 key) = 0;
+    virtual void unlockRecord(qint64 key) = 0;
+
+    // For tests that simulate a refusing store with SQLite's own means:
+    // "query_only" (a read-only store) and "max_page_count" (a full disk).
+    virtual void setTestPragma(const QString &name, qint64 value) = 0;
+
+    // The store's refusal of a record that leaves a required field blank or
+    // breaks the stored structure; checked before anything is written.
+    void checkRecord(const Record &record) const;
+
+protected:
+    explicit TableFile(const TableDef &def) : m_def(&def) {}
+
+private:
+    const TableDef *m_def;
+};
+
+// Runs its block inside one write transaction of a table: the writes of the
+// block are committed once, when the outermost scope ends, whether the block
+// ends normally or by an error (what was written before the error stays).
+class BulkScope
+{
+public:
+    explicit BulkScope(TableFile &file);
+    ~BulkScope() noexcept(false);
+    BulkScope(const BulkScope &) = delete;
+    BulkScope &operator=(const BulkScope &) = delete;
+
+private:
+    TableFile &m_file;
+    int m_uncaught;
+};
+
+} // namespace store

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "condition.h"
+#include "tablefile.h"
+
+#include <memory>
+#include <optional>
+
+namespace store {
+
+// The place of a record in a view's order: the values of the order fields
+// and, for ties, the record's key.
+struct ViewKey
+{
+    double a = 0;
+    double b = 0;
+    qint64 id = 0;
+    auto operator<=>(const ViewKey &) const = default;
+};
+
+// The records of a table that a cursor offers: ordered by an index (or by
+// the key), restricted to the records whose first index field equals a value,
+// and narrowed by a filter condition. The view keeps the ordered keys of its
+// records in memory (an order-statistic tree), so counts, positions and moves
+// cost O(log n); rows are read from the file in small batches and cached.
+// Writes go through the view, which keeps itself up to date; changes made by
+// other processes are noticed at the next call and the keys are read again.
+class View
+{
+public:
+    explicit View(TableFile &file);
+    ~View();
+    View(const View &) = delete;
+    View &operator=(const View &) = delete;
+
+    TableFile &file() const { return m_file; }
+    const TableDef &def() const { return m_file.def(); }
+
+    // The empty name orders by the key. An unknown index is a StoreError.
+    void setIndex(const QString &indexName);
+    // Restricts the view to the records whose first index field equals value
+    // (an invalid value selects the blank ones).
+    void setRange(const QVariant &value);
+    void clearRange();
+    bool ranged() const { return m_ranged; }
+    QVariant rangeValue() const { return m_rangeValue; }
+    void setFilter(const std::optional<Condition> &condition);
+    const std::optional<Condition> &filter() const { return m_filter; }
+
+    int count();
+    // 0-based positions.
+    std::optional<ViewKey> keyAt(int position);
+    int positionOf(const ViewKey &key);   // -1 when the key is not in the view
+    int lowerBound(const ViewKey &key);   // the number of keys before it
+    std::optional<Record> row(int position);
+    // The record as it is on disk now, whether or not it belongs to the view.
+    std::optional<Record> readFresh(qint64 id);
+
+    ViewKey keyOf(const Record &record) const;
+    bool belongs(const Record &record) const;
+
+    void insert(Record &record);
+    void update(const Record &record);
+    void remove(qint64 id);
+
+    // Counts the times the keys were read again because the file changed
+    // from outside (another process, or a failed write).
+    quint64 reloads() const { return m_reloads; }
+
+private:
+    void sync();
+    void reload();
+    ScanSpec scanSpec() const;
+
+    struct Keys;
+    TableFile &m_file;
+    std::unique_ptr<Keys> m_keys;
+    QString m_index;
+    QVector<int> m_orderFields;
+    int m_rangeField = -1;
+    bool m_ranged = false;
+    QVariant m_rangeValue;
+    std::optional<Condition> m_filter;
+    FileStamp m_stamp;
+    bool m_loaded = false;
+    quint64 m_reloads = 0;
+};
+
+} // namespace store

@@ -1,0 +1,265 @@
+#include "store/alias.h"
+#include "store/error.h"
+#include "store/tablefile.h"
+#include "store/view.h"
+#include "support/tempalias.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTest>
+
+using namespace store;
+
+namespace {
+
+Record support(double km, int number, QVariant line, QVariant current = {})
+{
+    Record r(supportTable().fields.size());
+    r[1] = km;
+    r[2] = qint64(number);
+    r[8] = current;
+    r[9] = line;
+    return r;
+}
+
+QString messageOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const SystemError &e) {
+        return e.message();
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaultAliasCreatesTables();
+    void configuredAliasErrors_data();
+    void configuredAliasErrors();
+    void viewOrderRangeFilter();
+    void positionsAndCounts();
+    void requiredFieldsRefused();
+    void fullDiskInBulkKeepsEarlierWrites();
+    void readOnlyStoreRefusesAndKeepsData();
+    void otherConnectionChangesAreSeen();
+};
+
+void TestStore::defaultAliasCreatesTables()
+{
+    TempAlias home;
+    {
+        auto line = TableFile::open(QStringLiteral("kor"), QStringLiteral("line.db"));
+        auto supports = TableFile::open(QStringLiteral("kor"), QStringLiteral("base_kor.db"));
+        QVERIFY(QFile::exists(home.defaultFolder() + "/line.db"));
+        QVERIFY(QFile::exists(home.defaultFolder() + "/base_kor.db"));
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "check");
+    db.setDatabaseName(home.defaultFolder() + "/base_kor.db");
+    QVERIFY(db.open());
+    QSqlQuery q(db);
+    QVERIFY(q.exec("SELECT sql FROM sqlite_master WHERE name = 'base_kor'"));
+    QVERIFY(q.next());
+    QVERIFY(q.value(0).toString().contains("STRICT"));
+    QVERIFY(q.exec("PRAGMA journal_mode"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toString(), QString("wal"));
+    QVERIFY(q.exec("PRAGMA user_version"));
+    QVERIFY(q.next());
+    QCOMPARE(q.value(0).toInt(), 1);
+    q = QSqlQuery();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("check");
+}
+
+void TestStore::configuredAliasErrors_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing folder") << "nofolder" << "Alias 'kor': the folder '%1/missing' does not exist";
+    QTest::newRow("missing file") << "empty" << "Table 'line.db' does not exist in '%1/tables'";
+    QTest::newRow("not sqlite") << "garbage" << "'line.db' is not a table file";
+    QTest::newRow("wrong structure") << "wrong" << "'line.db' is not a table of the expected structure (field 2 is not Line TEXT)";
+}
+
+void TestStore::configuredAliasErrors()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, message);
+    TempAlias home;
+    const QString tables = home.root() + "/tables";
+    QDir().mkpath(tables);
+    if (setup == "nofolder") {
+        home.configure("kor", home.root() + "/missing");
+    } else {
+        home.configure("kor", tables);
+    }
+    if (setup == "garbage") {
+        QFile f(tables + "/line.db");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+    }
+    if (setup == "wrong") {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "wrong");
+        db.setDatabaseName(tables + "/line.db");
+        QVERIFY(db.open());
+        QSqlQuery(db).exec("CREATE TABLE line (N_line INTEGER PRIMARY KEY AUTOINCREMENT, Line INTEGER)");
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("wrong");
+    }
+    const QString got = messageOf([] { TableFile::open("kor", "line.db"); });
+    QCOMPARE(got, message.contains("%1") ? message.arg(home.root()) : message);
+    // A configured folder is never filled with tables by the store.
+    if (setup == "empty")
+        QVERIFY(QDir(tables).entryList(QDir::Files).isEmpty());
+}
+
+void TestStore::viewOrderRangeFilter()
+{
+    TempAlias home;
+    auto file = TableFile::open("kor", "base_kor.db");
+    View view(*file);
+    view.setIndex("i_line");
+    view.setRange(qint64(1));
+    Record a = support(10.5, 1, qint64(1), 55.0);
+    Record b = support(10.1, 2, qint64(1), 40.0);
+    Record c = support(10.3, 3, qint64(2), 80.0);
+    Record d = support(10.3, 4, qint64(1));
+    Record e = support(10.2, 5, QVariant());
+    for (Record *r : {&a, &b, &c, &d, &e})
+        view.insert(*r);
+    QCOMPARE(view.count(), 3);
+    QCOMPARE(view.row(0)->value(2).toInt(), 2);
+    QCOMPARE(view.row(1)->value(2).toInt(), 4);
+    QCOMPARE(view.row(2)->value(2).toInt(), 1);
+
+    view.setRange(QVariant());
+    QCOMPARE(view.count(), 1);
+    QCOMPARE(view.row(0)->value(2).toInt(), 5);
+
+    view.setRange(qint64(1));
+    view.setFilter(Condition::parse("I_opory >40", supportTable()));
+    QCOMPARE(view.count(), 1);
+    QCOMPARE(view.row(0)->value(2).toInt(), 1);
+
+    // A post that changes the filtered field moves the record in or out.
+    b[8] = 40.001;
+    view.update(b);
+    QCOMPARE(view.count(), 2);
+    a[8] = 12.0;
+    view.update(a);
+    QCOMPARE(view.count(), 1);
+    QCOMPARE(view.row(0)->value(2).toInt(), 2);
+}
+
+void TestStore::positionsAndCounts()
+{
+    TempAlias home;
+    auto file = TableFile::open("kor", "base_kor.db");
+    View view(*file);
+    view.setIndex("i_line");
+    view.setRange(qint64(7));
+    {
+        BulkScope bulk(*file);
+        for (int i = 0; i < 500; ++i) {
+            Record r = support((i * 37) % 500 / 10.0, i, qint64(7));
+            view.insert(r);
+        }
+    }
+    QCOMPARE(view.count(), 500);
+    double previous = -1;
+    for (int i = 0; i < 500; ++i) {
+        auto key = view.keyAt(i);
+        QVERIFY(key);
+        QVERIFY(key->a >= previous);
+        previous = key->a;
+        QCOMPARE(view.positionOf(*key), i);
+        QCOMPARE(view.row(i)->value(1).toDouble(), key->a);
+    }
+    QVERIFY(!view.keyAt(500));
+    QVERIFY(!view.keyAt(-1));
+    view.remove(view.keyAt(0)->id);
+    QCOMPARE(view.count(), 499);
+}
+
+void TestStore::requiredFieldsRefused()
+{
+    TempAlias home;
+    auto file = TableFile::open("kor", "base_kor.db");
+    View view(*file);
+    Record r = support(1.0, 1, qint64(1));
+    r[1] = QVariant();
+    QCOMPARE(messageOf([&] { view.insert(r); }), QString("Field value required: 'Kilometr'"));
+    r[1] = 1.0;
+    r[2] = QVariant();
+    QCOMPARE(messageOf([&] { view.insert(r); }), QString("Field value required: 'Nomeropory'"));
+    QCOMPARE(view.count(), 0);
+}
+
+void TestStore::fullDiskInBulkKeepsEarlierWrites()
+{
+    TempAlias home;
+    auto file = TableFile::open("kor", "base_kor.db");
+    View view(*file);
+    file->setTestPragma("max_page_count", 3);
+    int written = 0;
+    QString message;
+    try {
+        BulkScope bulk(*file);
+        for (;; ++written) {
+            Record r = support(written, written % 30000, qint64(1));
+            r[4] = QString("abcdef");
+            view.insert(r);
+        }
+    } catch (const StoreError &e) {
+        message = e.message();
+    }
+    QCOMPARE(message, QString("The disk is full: the change to 'base_kor.db' could not be saved"));
+    QVERIFY(written > 0);
+    file.reset();
+    auto again = TableFile::open("kor", "base_kor.db");
+    View reread(*again);
+    QCOMPARE(reread.count(), written);
+}
+
+void TestStore::readOnlyStoreRefusesAndKeepsData()
+{
+    TempAlias home;
+    auto file = TableFile::open("kor", "base_kor.db");
+    View view(*file);
+    Record r = support(1.0, 1, qint64(1));
+    view.insert(r);
+    file->setTestPragma("query_only", 1);
+    r[2] = qint64(2);
+    const QString message = messageOf([&] { view.update(r); });
+    QVERIFY2(message.contains("read-only"), qPrintable(message));
+    QCOMPARE(view.row(0)->value(2).toInt(), 1);
+}
+
+void TestStore::otherConnectionChangesAreSeen()
+{
+    TempAlias home;
+    auto mine = TableFile::open("kor", "base_kor.db");
+    auto theirs = TableFile::open("kor", "base_kor.db");
+    View view(*mine);
+    View other(*theirs);
+    QCOMPARE(view.count(), 0);
+    Record r = support(1.0, 1, qint64(1));
+    other.insert(r);
+    QCOMPARE(view.count(), 1);
+    r[2] = qint64(9);
+    other.update(r);
+    QCOMPARE(view.readFresh(r[0].toLongLong())->value(2).toInt(), 9);
+}
+
+QTEST_GUILESS_MAIN(TestStore)
+#include "tst_store.moc"
