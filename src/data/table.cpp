@@ -1,0 +1,713 @@
+#include "table.h"
+
+#include "errors.h"
+#include "store/error.h"
+
+// The link of a detail cursor to its master's data source: every change of
+// the master's current record makes the detail follow it.
+class MasterLink : public DataLink
+{
+public:
+    explicit MasterLink(Table *detail) : m_detail(detail) {}
+
+    void dataEvent(DataEvent event, Field *field) override
+    {
+        switch (event) {
+        case DataEvent::ActiveChanged:
+        case DataEvent::DataSetChanged:
+        case DataEvent::DataSetScrolled:
+            m_detail->masterChanged();
+            break;
+        case DataEvent::RecordChanged:
+            if (!field || field->FieldName().compare(m_detail->m_masterField, Qt::CaseInsensitive) == 0)
+                m_detail->masterChanged();
+            break;
+        default:
+            break;
+        }
+    }
+
+private:
+    Table *m_detail;
+};
+
+Table::Table(const QString &name, QObject *parent) : QObject(parent), m_name(name)
+{
+    setObjectName(name);
+}
+
+Table::~Table()
+{
+    m_masterLink.reset();
+    for (DataSource *source : std::as_const(m_sources))
+        source->m_table = nullptr;
+    unlock();
+}
+
+void Table::SetMasterSource(DataSource *master, const QString &masterField)
+{
+    m_master = master;
+    m_masterField = masterField;
+    m_masterLink = std::make_unique<MasterLink>(this);
+    m_masterLink->setDataSource(master);
+}
+
+Field *Table::addField(const QString &objectName, const QString &fieldName, FieldKind kind)
+{
+    m_fields.push_back(std::make_unique<Field>(this, objectName, fieldName, kind));
+    return m_fields.back().get();
+}
+
+void Table::error(const QString &text) const
+{
+    throw DatabaseError(QStringLiteral("%1: %2").arg(m_name, text));
+}
+
+void Table::checkActive() const
+{
+    if (!Active())
+        error(QStringLiteral("Cannot perform this operation on a closed dataset"));
+}
+
+store::TableFile &Table::file() const
+{
+    checkActive();
+    return *m_file;
+}
+
+Field *Table::FindField(const QString &name) const
+{
+    for (const auto &field : m_fields)
+        if (field->FieldName().compare(name, Qt::CaseInsensitive) == 0)
+            return field.get();
+    return nullptr;
+}
+
+Field *Table::FieldByName(const QString &name) const
+{
+    Field *field = FindField(name);
+    if (!field)
+        error(QStringLiteral("Field '%1' not found").arg(name));
+    return field;
+}
+
+// ---------------------------------------------------------------- opening
+
+// The field that holds the master's value: the first field of the index.
+int Table::linkField() const
+{
+    if (!m_master || !m_file)
+        return -1;
+    const store::IndexDef *index = m_file->def().index(m_indexName);
+    return index ? index->fields.first() : -1;
+}
+
+QVariant Table::masterValue() const
+{
+    if (!m_master || !m_master->DataSet() || !m_master->DataSet()->Active())
+        return {};
+    const Field *field = m_master->DataSet()->FindField(m_masterField);
+    return field ? field->Value() : QVariant();
+}
+
+void Table::SetActive(bool active)
+{
+    if (active == Active())
+        return;
+    if (!active) {
+        unlock();
+        m_view.reset();
+        m_file.reset();
+        m_state = DataSetState::Inactive;
+        m_current.clear();
+        m_original.clear();
+        m_currentKey.reset();
+        m_modified = false;
+        m_bof = m_eof = true;
+        notify(DataEvent::ActiveChanged);
+        return;
+    }
+
+    auto file = store::TableFile::open(m_alias, m_tableName);
+    const store::TableDef &def = file->def();
+    for (const auto &field : m_fields) {
+        const int no = def.fieldIndex(field->FieldName());
+        if (no < 0)
+            error(QStringLiteral("Field '%1' not found").arg(field->FieldName()));
+        field->bind(no);
+    }
+    auto view = std::make_unique<store::View>(*file);
+    view->setIndex(m_indexName);
+    if (m_master)
+        view->setRange(masterValue());
+    if (m_filtered)
+        view->setFilter(store::Condition::parse(m_filterText, def));
+
+    m_file = std::move(file);
+    m_view = std::move(view);
+    m_state = DataSetState::Browse;
+    m_current = store::Record(def.fields.size());
+    m_modified = false;
+    m_insertRow = -1;
+    if (m_view->count() > 0) {
+        moveTo(0);
+    } else {
+        clearCurrent();
+    }
+    m_bof = true;
+    m_eof = m_view->count() == 0;
+    notify(DataEvent::ActiveChanged);
+    if (!m_currentKey)
+        return;
+    if (AfterScroll)
+        AfterScroll(this);
+}
+
+// ---------------------------------------------------------------- position
+
+void Table::clearCurrent()
+{
+    m_currentKey.reset();
+    m_current = store::Record(m_file ? m_file->def().fields.size() : 0);
+}
+
+void Table::moveTo(int position)
+{
+    std::optional<store::Record> row = m_view->row(position);
+    if (!row) {
+        // The store changed under us; take whatever stands there now.
+        const int count = m_view->count();
+        if (count == 0) {
+            clearCurrent();
+            return;
+        }
+        position = std::clamp(position, 0, count - 1);
+        row = m_view->row(position);
+        if (!row) {
+            clearCurrent();
+            return;
+        }
+    }
+    m_current = *row;
+    m_currentKey = m_view->keyOf(m_current);
+}
+
+int Table::currentPosition() const
+{
+    if (!m_view || !m_currentKey)
+        return -1;
+    const int position = m_view->positionOf(*m_currentKey);
+    if (position >= 0)
+        return position;
+    const int count = m_view->count();
+    if (count == 0)
+        return -1;
+    return std::min(m_view->lowerBound(*m_currentKey), count - 1);
+}
+
+// Brings a browsing cursor back onto a record of the view, when another
+// process changed the table under it.
+void Table::resync()
+{
+    if (m_state != DataSetState::Browse)
+        return;
+    const int count = m_view->count();
+    if (count == 0) {
+        clearCurrent();
+        m_bof = m_eof = true;
+        return;
+    }
+    if (!m_currentKey) {
+        moveTo(0);
+        return;
+    }
+    if (m_view->positionOf(*m_currentKey) < 0)
+        moveTo(currentPosition());
+}
+
+int Table::RecNo() const
+{
+    checkActive();
+    if (m_state == DataSetState::Insert)
+        return -1;
+    return currentPosition() + 1;
+}
+
+int Table::RecordCount() const
+{
+    checkActive();
+    return m_view->count();
+}
+
+bool Table::IsEmpty() const
+{
+    checkActive();
+    return m_state != DataSetState::Insert && m_view->count() == 0;
+}
+
+void Table::scrolled()
+{
+    notify(DataEvent::DataSetScrolled);
+    if (AfterScroll)
+        AfterScroll(this);
+}
+
+void Table::First()
+{
+    checkActive();
+    settle();
+    resync();
+    if (m_view->count() > 0)
+        moveTo(0);
+    else
+        clearCurrent();
+    m_bof = true;
+    m_eof = !m_currentKey;
+    scrolled();
+}
+
+void Table::Last()
+{
+    checkActive();
+    settle();
+    resync();
+    const int count = m_view->count();
+    if (count > 0)
+        moveTo(count - 1);
+    else
+        clearCurrent();
+    m_eof = true;
+    m_bof = !m_currentKey;
+    scrolled();
+}
+
+void Table::Next()
+{
+    checkActive();
+    settle();
+    if (m_eof)
+        return;
+    resync();
+    const int position = currentPosition();
+    if (position >= 0 && position + 1 < m_view->count()) {
+        moveTo(position + 1);
+        m_bof = false;
+    } else {
+        m_eof = true;
+    }
+    scrolled();
+}
+
+void Table::Prior()
+{
+    checkActive();
+    settle();
+    if (m_bof)
+        return;
+    resync();
+    const int position = currentPosition();
+    if (position > 0) {
+        moveTo(position - 1);
+        m_eof = false;
+    } else {
+        m_bof = true;
+    }
+    scrolled();
+}
+
+void Table::SetRecNo(int position)
+{
+    checkActive();
+    settle();
+    resync();
+    if (position == currentPosition() + 1)
+        return;
+    if (position < 1 || position > m_view->count())
+        return;
+    moveTo(position - 1);
+    m_bof = m_eof = false;
+    scrolled();
+}
+
+void Table::MoveBy(int distance)
+{
+    checkActive();
+    settle();
+    resync();
+    const int count = m_view->count();
+    if (count == 0 || distance == 0)
+        return;
+    const int position = currentPosition();
+    const int target = std::clamp(position + distance, 0, count - 1);
+    if (distance > 0 && position + distance >= count)
+        m_eof = true;
+    if (distance < 0 && position + distance < 0)
+        m_bof = true;
+    if (target == position)
+        return;
+    moveTo(target);
+    if (distance > 0)
+        m_bof = false;
+    else
+        m_eof = false;
+    scrolled();
+}
+
+int Table::DisplayRowCount() const
+{
+    if (!Active())
+        return 0;
+    return m_view->count() + (m_state == DataSetState::Insert ? 1 : 0);
+}
+
+int Table::DisplayRow() const
+{
+    if (!Active())
+        return -1;
+    if (m_state == DataSetState::Insert)
+        return m_insertRow;
+    return currentPosition();
+}
+
+std::optional<store::Record> Table::DisplayRecord(int row) const
+{
+    if (!Active() || row < 0)
+        return std::nullopt;
+    if (m_state == DataSetState::Insert) {
+        if (row == m_insertRow)
+            return m_current;
+        return m_view->row(row < m_insertRow ? row : row - 1);
+    }
+    if (m_state == DataSetState::Edit && row == currentPosition())
+        return m_current;
+    return m_view->row(row);
+}
+
+void Table::MoveToDisplayRow(int row)
+{
+    checkActive();
+    if (m_state == DataSetState::Insert && row == m_insertRow)
+        return;
+    int position = row;
+    if (m_state == DataSetState::Insert && row > m_insertRow)
+        --position;
+    const std::optional<store::ViewKey> target = m_view->keyAt(position);
+    if (!target)
+        return;
+    settle();
+    resync();
+    const int now = m_view->positionOf(*target);
+    if (now < 0 || now == currentPosition())
+        return;
+    moveTo(now);
+    m_bof = m_eof = false;
+    scrolled();
+}
+
+Table::RowScope::RowScope(const Table &table, int displayRow) : m_table(table), m_saved(table.m_active)
+{
+    std::optional<store::Record> row = table.DisplayRecord(displayRow);
+    if (row) {
+        m_row = std::move(*row);
+        m_valid = true;
+        const_cast<Table &>(m_table).m_active = &m_row;
+    }
+}
+
+Table::RowScope::~RowScope()
+{
+    const_cast<Table &>(m_table).m_active = m_saved;
+}
+
+// ---------------------------------------------------------------- editing
+
+void Table::settle()
+{
+    if (m_state != DataSetState::Edit && m_state != DataSetState::Insert)
+        return;
+    notify(DataEvent::CheckBrowseMode);
+    if (m_modified)
+        Post();
+    else
+        Cancel();
+}
+
+void Table::unlock()
+{
+    if (m_locked && m_file)
+        m_file->unlockRecord(*m_locked);
+    m_locked.reset();
+}
+
+void Table::begin(bool append)
+{
+    checkActive();
+    settle();
+    resync();
+    const int count = m_view->count();
+    m_keyBeforeInsert = m_currentKey;
+    m_insertRow = append || count == 0 ? count : std::max(0, currentPosition());
+    m_current = store::Record(m_file->def().fields.size());
+    // The link field is preset before any caller code runs; it is not a change.
+    if (const int field = linkField(); field >= 0)
+        m_current[field] = store::normalise(m_file->def().fields[field], masterValue());
+    m_state = DataSetState::Insert;
+    m_modified = false;
+    m_bof = m_eof = false;
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::DataSetChanged);
+    if (AfterInsert)
+        AfterInsert(this);
+    if (AfterScroll)
+        AfterScroll(this);
+}
+
+void Table::Insert()
+{
+    begin(false);
+}
+
+void Table::Append()
+{
+    begin(true);
+}
+
+void Table::Edit()
+{
+    checkActive();
+    if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
+        return;
+    resync();
+    if (m_view->count() == 0 || !m_currentKey) {
+        Insert();
+        return;
+    }
+    const qint64 id = m_currentKey->id;
+    m_file->lockRecord(id);
+    std::optional<store::Record> fresh;
+    try {
+        fresh = m_view->readFresh(id);
+    } catch (...) {
+        m_file->unlockRecord(id);
+        throw;
+    }
+    if (!fresh) {
+        m_file->unlockRecord(id);
+        resync();
+        notify(DataEvent::DataSetChanged);
+        throw store::StoreError(QStringLiteral("The record was deleted by another user"));
+    }
+    m_locked = id;
+    m_current = *fresh;
+    m_original = *fresh;
+    m_state = DataSetState::Edit;
+    m_modified = false;
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::RecordChanged);
+}
+
+void Table::Post()
+{
+    checkActive();
+    if (m_state != DataSetState::Edit && m_state != DataSetState::Insert)
+        error(QStringLiteral("Dataset not in edit or insert mode"));
+    notify(DataEvent::UpdateRecord);
+    for (const auto &field : m_fields) {
+        if (field->Required() && !field->ReadOnly() && field->IsNull()) {
+            notify(DataEvent::FocusControl, field.get());
+            throw DatabaseError(QStringLiteral("Field '%1' must have a value").arg(field->FieldName()));
+        }
+    }
+
+    store::Record record = m_current;
+    if (m_state == DataSetState::Insert)
+        m_view->insert(record);
+    else
+        m_view->update(record);
+
+    unlock();
+    m_state = DataSetState::Browse;
+    m_modified = false;
+    m_insertRow = -1;
+    m_current = record;
+    const store::ViewKey key = m_view->keyOf(record);
+    if (m_view->positionOf(key) >= 0) {
+        m_currentKey = key;
+    } else {
+        // The record left the view (the filter or the range no longer takes
+        // it): the following record becomes current, else the previous one.
+        const int count = m_view->count();
+        const int following = m_view->lowerBound(key);
+        if (count == 0)
+            clearCurrent();
+        else
+            moveTo(std::min(following, count - 1));
+    }
+    m_bof = m_eof = !m_currentKey;
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::DataSetChanged);
+}
+
+void Table::Cancel()
+{
+    checkActive();
+    if (m_state == DataSetState::Edit) {
+        m_current = m_original;
+        unlock();
+        m_state = DataSetState::Browse;
+        m_modified = false;
+        notify(DataEvent::StateChanged);
+        notify(DataEvent::DataSetChanged);
+        return;
+    }
+    if (m_state != DataSetState::Insert)
+        return;
+    m_state = DataSetState::Browse;
+    m_modified = false;
+    m_insertRow = -1;
+    m_currentKey = m_keyBeforeInsert;
+    if (m_currentKey) {
+        const int position = currentPosition();
+        if (position >= 0)
+            moveTo(position);
+        else
+            clearCurrent();
+    } else if (m_view->count() > 0) {
+        moveTo(0);
+    } else {
+        clearCurrent();
+    }
+    m_bof = m_eof = !m_currentKey;
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::DataSetChanged);
+    if (AfterScroll)
+        AfterScroll(this);
+}
+
+void Table::Delete()
+{
+    checkActive();
+    if (m_state == DataSetState::Insert) {
+        Cancel();
+        return;
+    }
+    resync();
+    if (m_view->count() == 0 || !m_currentKey)
+        error(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    notify(DataEvent::CheckBrowseMode);
+
+    const int position = currentPosition();
+    const qint64 id = m_currentKey->id;
+    const bool held = m_locked && *m_locked == id;
+    if (!held)
+        m_file->lockRecord(id);
+    try {
+        m_view->remove(id);
+    } catch (...) {
+        if (!held)
+            m_file->unlockRecord(id);
+        throw;
+    }
+    if (held)
+        m_locked.reset();
+    m_file->unlockRecord(id);
+    m_state = DataSetState::Browse;
+    m_modified = false;
+
+    const int count = m_view->count();
+    if (count == 0)
+        clearCurrent();
+    else
+        moveTo(std::min(position, count - 1));
+    m_bof = m_eof = !m_currentKey;
+    notify(DataEvent::StateChanged);
+    notify(DataEvent::DataSetChanged);
+    if (AfterScroll)
+        AfterScroll(this);
+}
+
+void Table::fieldWritten(Field *field, const QVariant &value)
+{
+    if (m_state != DataSetState::Edit && m_state != DataSetState::Insert)
+        error(QStringLiteral("Dataset not in edit or insert mode"));
+    if (m_active != &m_current)
+        error(QStringLiteral("Cannot modify a record while it is being painted"));
+    m_current[field->fieldNo()] = value;
+    m_modified = true;
+    notify(DataEvent::RecordChanged, field);
+}
+
+// ---------------------------------------------------------------- display
+
+void Table::DisableControls()
+{
+    ++m_disableCount;
+}
+
+void Table::EnableControls()
+{
+    if (m_disableCount == 0)
+        return;
+    if (--m_disableCount == 0)
+        notify(DataEvent::DataSetChanged);
+}
+
+void Table::notify(DataEvent event, Field *field)
+{
+    const bool always = event == DataEvent::CheckBrowseMode || event == DataEvent::UpdateRecord
+                        || event == DataEvent::FocusControl || event == DataEvent::ActiveChanged;
+    if (m_disableCount > 0 && !always)
+        return;
+    const QList<DataSource *> sources = m_sources;
+    for (DataSource *source : sources)
+        if (m_sources.contains(source))
+            source->notify(event, field);
+}
+
+// ---------------------------------------------------------------- filter and link
+
+void Table::SetFilter(const QString &condition)
+{
+    if (Active())
+        settle();
+    if (condition != m_filterText) {
+        std::optional<store::Condition> parsed;
+        if (Active())
+            parsed = store::Condition::parse(condition, m_file->def());
+        m_filterText = condition;
+        if (Active() && m_filtered)
+            m_view->setFilter(parsed);
+    }
+    if (Active() && m_filtered)
+        First();
+}
+
+void Table::SetFiltered(bool filtered)
+{
+    if (Active())
+        settle();
+    if (filtered != m_filtered) {
+        m_filtered = filtered;
+        if (Active())
+            m_view->setFilter(filtered ? store::Condition::parse(m_filterText, m_file->def()) : std::nullopt);
+    }
+    if (Active())
+        First();
+}
+
+void Table::masterChanged()
+{
+    const int field = linkField();
+    if (!Active() || field < 0)
+        return;
+    settle();
+    const QVariant value = store::normalise(m_file->def().fields[field], masterValue());
+    const QVariant before = m_view->rangeValue();
+    const bool same = m_view->ranged()
+                      && ((!before.isValid() && !value.isValid())
+                          || (before.isValid() && value.isValid() && before == value));
+    if (same)
+        return;
+    m_view->setRange(value);
+    First();
+}

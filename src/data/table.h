@@ -1,0 +1,164 @@
+#pragma once
+
+#include "datasource.h"
+#include "field.h"
+#include "store/tablefile.h"
+#include "store/view.h"
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+enum class DataSetState { Inactive, Browse, Edit, Insert };
+
+// A cursor over one table of the store: ordered by an index, restricted to
+// the current record of its master cursor, narrowed by an optional filter.
+// It has one current record; the field objects read and write it. Moves
+// settle first: a record being edited or inserted is posted when a field was
+// changed and cancelled otherwise.
+class Table : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Table(const QString &name, QObject *parent = nullptr);
+    ~Table() override;
+
+    const QString &name() const { return m_name; }
+
+    // Settings made before the cursor is opened.
+    void SetDatabaseName(const QString &alias) { m_alias = alias; }
+    void SetTableName(const QString &tableName) { m_tableName = tableName; }
+    void SetIndexName(const QString &indexName) { m_indexName = indexName; }
+    // Follows the current record of the master's cursor: this cursor offers
+    // the records whose first index field equals the master's field.
+    void SetMasterSource(DataSource *master, const QString &masterField);
+    Field *addField(const QString &objectName, const QString &fieldName, FieldKind kind);
+
+    bool Active() const { return m_state != DataSetState::Inactive; }
+    void SetActive(bool active);
+    DataSetState State() const { return m_state; }
+    bool Modified() const { return m_modified; }
+
+    void First();
+    void Last();
+    void Next();
+    void Prior();
+    bool Bof() const { return m_bof; }
+    bool Eof() const { return m_eof; }
+    int RecNo() const;             // 1-based position in the view; -1 while inserting
+    void SetRecNo(int position);   // settles; nothing happens when there is no such record
+    int RecordCount() const;       // asked of the store at every call
+    bool IsEmpty() const;
+
+    void Insert();
+    void Append();
+    void Edit();
+    void Post();
+    void Cancel();
+    void Delete();
+
+    void DisableControls();
+    void EnableControls();
+    bool ControlsDisabled() const { return m_disableCount > 0; }
+
+    const QString &Filter() const { return m_filterText; }
+    void SetFilter(const QString &condition);
+    bool Filtered() const { return m_filtered; }
+    void SetFiltered(bool filtered);
+
+    Field *FieldByName(const QString &name) const; // "Table1: Field 'x' not found"
+    Field *FindField(const QString &name) const;
+    const std::vector<std::unique_ptr<Field>> &Fields() const { return m_fields; }
+
+    // Hooks. AfterScroll runs after opening (when the view is not empty), the
+    // moves, Insert, Append, the Cancel of a new record and Delete; never
+    // after Post or Edit. AfterInsert runs after Insert and Append.
+    std::function<void(Table *)> AfterScroll;
+    std::function<void(Table *)> AfterInsert;
+
+    // The store behind the cursor, for bulk scopes around commands that post
+    // many records in a row.
+    store::TableFile &file() const;
+
+    // Rows as a grid shows them: the view's records, with a record being
+    // inserted shown at its place.
+    int DisplayRowCount() const;
+    int DisplayRow() const; // the current record's row; -1 when there is none
+    std::optional<store::Record> DisplayRecord(int row) const;
+    // A move by a grid to a row (settles first; nothing for the row being inserted).
+    void MoveToDisplayRow(int row);
+    // A move by a number of records (Page Up/Down in a grid); settles first.
+    void MoveBy(int distance);
+
+    // Makes the field objects read the record of one display row, without
+    // moving the cursor (for painting a grid row).
+    class RowScope
+    {
+    public:
+        RowScope(const Table &table, int displayRow);
+        ~RowScope();
+        RowScope(const RowScope &) = delete;
+        RowScope &operator=(const RowScope &) = delete;
+        bool valid() const { return m_valid; }
+
+    private:
+        const Table &m_table;
+        const store::Record *m_saved;
+        store::Record m_row;
+        bool m_valid = false;
+    };
+
+    const store::Record &activeRecord() const { return *m_active; }
+
+private:
+    friend class Field;
+    friend class DataSource;
+    friend class MasterLink;
+
+    [[noreturn]] void error(const QString &text) const;
+    void checkActive() const;
+    void settle();
+    void resync();
+    int currentPosition() const;
+    void moveTo(int position);
+    void clearCurrent();
+    void begin(bool append);
+    void notify(DataEvent event, Field *field = nullptr);
+    void scrolled();
+    void masterChanged();
+    QVariant masterValue() const;
+    int linkField() const;
+    void fieldWritten(Field *field, const QVariant &value);
+    void unlock();
+
+    QString m_name;
+    QString m_alias;
+    QString m_tableName;
+    QString m_indexName;
+    DataSource *m_master = nullptr;
+    QString m_masterField;
+    std::unique_ptr<DataLink> m_masterLink;
+
+    std::unique_ptr<store::TableFile> m_file;
+    std::unique_ptr<store::View> m_view;
+    std::vector<std::unique_ptr<Field>> m_fields;
+    QList<DataSource *> m_sources;
+
+    DataSetState m_state = DataSetState::Inactive;
+    store::Record m_current;
+    store::Record m_original;
+    const store::Record *m_active = &m_current;
+    std::optional<store::ViewKey> m_currentKey;
+    std::optional<store::ViewKey> m_keyBeforeInsert;
+    std::optional<qint64> m_locked;
+    int m_insertRow = -1;
+    bool m_modified = false;
+    bool m_bof = true;
+    bool m_eof = true;
+
+    QString m_filterText;
+    bool m_filtered = true;
+    int m_disableCount = 0;
+};
