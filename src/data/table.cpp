@@ -329,6 +329,35 @@ void Table::SetRecNo(int position)
     scrolled();
 }
 
+bool Table::Locate(qint64 key)
+{
+    checkActive();
+    settle();
+    resync();
+    const int position = m_view->positionOfId(key);
+    if (position < 0)
+        return false;
+    if (position != currentPosition()) {
+        moveTo(position);
+        m_bof = m_eof = false;
+        scrolled();
+    }
+    return true;
+}
+
+QVector<qint64> Table::ViewKeys() const
+{
+    checkActive();
+    return m_view->ids();
+}
+
+std::optional<qint64> Table::CurrentKey() const
+{
+    if (!Active() || m_state == DataSetState::Insert || !m_currentKey)
+        return std::nullopt;
+    return m_currentKey->id;
+}
+
 void Table::MoveBy(int distance)
 {
     checkActive();

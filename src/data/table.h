@@ -52,6 +52,14 @@ public:
     int RecordCount() const;       // asked of the store at every call
     bool IsEmpty() const;
 
+    // Moves to the record with the given key when the view holds it (settles
+    // first); false, and no move, when it does not.
+    bool Locate(qint64 key);
+    // The keys of the view's records, in view order.
+    QVector<qint64> ViewKeys() const;
+    // The key of the current record; nullopt when there is none or while inserting.
+    std::optional<qint64> CurrentKey() const;
+
     void Insert();
     void Append();
     void Edit();

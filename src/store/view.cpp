@@ -207,6 +207,25 @@ int View::positionOf(const ViewKey &key)
     return static_cast<int>(m_keys->tree.order_of_key(it->second));
 }
 
+int View::positionOfId(qint64 id)
+{
+    sync();
+    auto it = m_keys->members.find(id);
+    if (it == m_keys->members.end())
+        return -1;
+    return static_cast<int>(m_keys->tree.order_of_key(it->second));
+}
+
+QVector<qint64> View::ids()
+{
+    sync();
+    QVector<qint64> result;
+    result.reserve(static_cast<int>(m_keys->tree.size()));
+    for (const ViewKey &key : m_keys->tree)
+        result.push_back(key.id);
+    return result;
+}
+
 int View::lowerBound(const ViewKey &key)
 {
     sync();

@@ -51,6 +51,8 @@ public:
     // 0-based positions.
     std::optional<ViewKey> keyAt(int position);
     int positionOf(const ViewKey &key);   // -1 when the key is not in the view
+    int positionOfId(qint64 id);          // -1 when no record of the view has that key
+    QVector<qint64> ids();                // the keys of the view's records, in order
     int lowerBound(const ViewKey &key);   // the number of keys before it
     std::optional<Record> row(int position);
     // The record as it is on disk now, whether or not it belongs to the view.

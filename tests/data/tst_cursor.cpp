@@ -130,6 +130,7 @@ private slots:
     void sectionHooks();
     void tiesOrderedByKey();
     void rowScopeReadsWithoutMoving();
+    void locateByKey();
 };
 
 void TestCursor::noSectionGivesEmptySupportView()
@@ -678,6 +679,29 @@ void TestCursor::rowScopeReadsWithoutMoving()
     QCOMPARE(f.db->Table1Nomeropory->AsInteger(), qint64(20));
     Table::RowScope outside(t, 7);
     QVERIFY(!outside.valid());
+}
+
+void TestCursor::locateByKey()
+{
+    Fixture f;
+    f.addSection("A");
+    f.addSupport(1, 1, 50.0);
+    f.addSupport(2, 2, 10.0);
+    f.addSupport(3, 3, 60.0);
+    Table &t = f.db->Table1;
+    const QVector<qint64> all = t.ViewKeys();
+    QCOMPARE(all.size(), 3);
+    t.SetFilter(kLeakageFilter);
+    QCOMPARE(t.ViewKeys(), (QVector<qint64>{all[0], all[2]}));
+    QVERIFY(!t.Locate(all[1])); // filtered out: no move
+    QCOMPARE(t.CurrentKey(), std::optional<qint64>(all[0]));
+    QVERIFY(t.Locate(all[2]));
+    QCOMPARE(f.db->Table1Nomeropory->AsInteger(), qint64(3));
+    t.Insert();
+    QVERIFY(!t.CurrentKey());
+    QVERIFY(t.Locate(all[0])); // settles the insertion first
+    QCOMPARE(t.State(), DataSetState::Browse);
+    QCOMPARE(t.RecNo(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCursor)
