@@ -2,6 +2,8 @@
 
 #include "guard.h"
 
+#include "data/regionalsettings.h"
+
 #include <QFileInfo>
 #include <QFont>
 
@@ -16,6 +18,8 @@ Application::Application(int &argc, char **argv)
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
+    // Number and date texts follow the regional settings as they change.
+    m_onLocaleChange = [] { RegionalSettings::instance().refresh(); };
 }
 
 Application::~Application() = default;
