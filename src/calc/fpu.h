@@ -3,7 +3,6 @@
 #include "store/error.h"
 
 #include <cstdint>
-#include <source_location>
 
 // Checked extended-precision arithmetic for the leakage formulas.
 //

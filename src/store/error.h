@@ -2,7 +2,7 @@
 
 #include <QString>
 #include <exception>
-#include <source_location>
+#include "sourcelocation.h"
 #include <string>
 
 // The one base of every error the program raises itself. It keeps the

@@ -72,7 +72,6 @@ protected:
 private:
     void press(BoxButton button);
 
-    BoxButton m_cancelButton;
     QPushButton *m_cancel = nullptr;
     BoxButton m_answer = BoxButton::Cancel;
 };
@@ -80,8 +79,7 @@ private:
 MessageBoxDialog::MessageBoxDialog(const BoxDescription &box, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
                           | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint),
-      m_cancelButton(box.cancelButton)
+                          | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("messageBox"));
     setWindowTitle(box.caption);
@@ -112,6 +110,7 @@ MessageBoxDialog::MessageBoxDialog(const BoxDescription &box, QWidget *parent)
         QRect(0, 0, screenWidth / 2, 0), Qt::AlignLeft | Qt::TextWordWrap, text->text());
     text->setFixedSize(std::min(textRect.width(), screenWidth / 2), textRect.height());
     top->addWidget(text, 0, Qt::AlignTop);
+    top->addStretch(1); // the text stays next to the icon when the buttons are wider
 
     auto *row = new QHBoxLayout;
     row->setSpacing(kButtonGap);

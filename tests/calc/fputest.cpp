@@ -177,6 +177,9 @@ void FpuTest::errorTexts()
         QVERIFY(floatError);
         QCOMPARE(int(floatError->kind()), kind);
         QVERIFY(e.site() != nullptr);
+        // The source location is the raising code's, not the error's header.
+        QVERIFY2(QByteArray(e.where().file_name()).endsWith("calc/fpu.cpp"), e.where().file_name());
+        QVERIFY(e.where().line() > 0);
     }
 }
 
