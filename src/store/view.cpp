@@ -278,12 +278,27 @@ std::optional<Record> View::readFresh(qint64 id)
     return record;
 }
 
+// A write may have waited for another user's transaction (the busy
+// timeout); what that one committed is in the file now as well, so the keys
+// are read again instead of being patched with our own write alone.
+bool View::othersWroteMeanwhile(const FileStamp &before)
+{
+    const FileStamp now = m_file.stamp();
+    if (now.otherChanges == before.otherChanges) {
+        m_stamp = now;
+        return false;
+    }
+    ++m_reloads;
+    reload();
+    return true;
+}
+
 void View::insert(Record &record)
 {
     sync();
+    const FileStamp before = m_stamp;
     m_file.insert(record);
-    m_stamp = m_file.stamp();
-    if (belongs(record))
+    if (!othersWroteMeanwhile(before) && belongs(record))
         m_keys->add(keyOf(record));
     m_keys->remember(record, def().keyField);
 }
@@ -291,21 +306,24 @@ void View::insert(Record &record)
 void View::update(const Record &record)
 {
     sync();
+    const FileStamp before = m_stamp;
     m_file.update(record);
-    m_stamp = m_file.stamp();
-    const qint64 id = record.value(def().keyField).toLongLong();
-    m_keys->drop(id);
-    if (belongs(record))
-        m_keys->add(keyOf(record));
+    if (!othersWroteMeanwhile(before)) {
+        const qint64 id = record.value(def().keyField).toLongLong();
+        m_keys->drop(id);
+        if (belongs(record))
+            m_keys->add(keyOf(record));
+    }
     m_keys->remember(record, def().keyField);
 }
 
 void View::remove(qint64 id)
 {
     sync();
+    const FileStamp before = m_stamp;
     m_file.remove(id);
-    m_stamp = m_file.stamp();
-    m_keys->drop(id);
+    if (!othersWroteMeanwhile(before))
+        m_keys->drop(id);
     m_keys->cache.remove(id);
 }
 

@@ -72,6 +72,7 @@ public:
 private:
     void sync();
     void reload();
+    bool othersWroteMeanwhile(const FileStamp &before);
     ScanSpec scanSpec() const;
 
     struct Keys;

@@ -1,0 +1,270 @@
+// Two processes on one alias: the record lock taken by Edit, a busy database
+// that is waited for, locks and transactions that die with their process,
+// and Edit re-reading the record another user changed.
+#include "data/kortables.h"
+#include "store/error.h"
+#include "support/tempalias.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+#include <csignal>
+#include <memory>
+#include <sys/types.h>
+
+namespace {
+
+QString failure(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const SystemError &e) {
+        return e.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+// The other user: the peer program, driven line by line.
+class Peer
+{
+public:
+    Peer()
+    {
+        m_process.setProgram(QStringLiteral(PEERCHILD_PATH));
+        m_process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        m_process.start();
+    }
+    ~Peer()
+    {
+        if (m_process.state() == QProcess::Running) {
+            m_process.write("quit\n");
+            if (!m_process.waitForFinished(5000))
+                m_process.kill();
+        }
+        m_process.waitForFinished(5000);
+    }
+
+    bool started() { return m_process.waitForStarted(10000) && line() == QLatin1String("ready"); }
+
+    // The next answer line, or "<none>" when none comes in time.
+    QString line(int timeoutMs = 15000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!m_process.canReadLine()) {
+            if (clock.elapsed() > timeoutMs || m_process.state() != QProcess::Running)
+                return QStringLiteral("<none>");
+            m_process.waitForReadyRead(100);
+        }
+        return QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+
+    QString ask(const QString &command)
+    {
+        send(command);
+        return line();
+    }
+    void send(const QString &command)
+    {
+        m_process.write(command.toUtf8() + '\n');
+        m_process.waitForBytesWritten(5000);
+    }
+
+    void killHard()
+    {
+        ::kill(pid_t(m_process.processId()), SIGKILL);
+        m_process.waitForFinished(10000);
+    }
+
+private:
+    QProcess m_process;
+};
+
+struct Fixture
+{
+    TempAlias home;
+    std::unique_ptr<KorTables> db;
+
+    // A Section with three Supports; U_ras is 10, 20, 30.
+    Fixture()
+    {
+        db = std::make_unique<KorTables>();
+        db->open();
+        db->Table2.Append();
+        db->Table2Line->SetAsString(QStringLiteral("Участок"));
+        db->Table2.Post();
+        for (int i = 1; i <= 3; ++i) {
+            db->Table1.Append();
+            db->Table1Kilometr->SetAsFloat(i);
+            db->Table1Nomeropory->SetAsInteger(i);
+            db->Table1U_ras->SetAsFloat(10.0 * i);
+            db->Table1.Post();
+        }
+    }
+
+    void reopen()
+    {
+        db.reset();
+        db = std::make_unique<KorTables>();
+        db->open();
+    }
+
+    QStringList values() const
+    {
+        QStringList v;
+        for (const auto &field : db->Table1.Fields())
+            v << field->AsString();
+        return v;
+    }
+};
+
+} // namespace
+
+class TestSharedMode : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lockedRecord();
+    void busyDatabaseIsWaitedFor();
+    void deathReleases_data();
+    void deathReleases();
+    void editRereads();
+};
+
+void TestSharedMode::lockedRecord()
+{
+    Fixture f;
+    Peer peer;
+    QVERIFY(peer.started());
+    QCOMPARE(peer.ask("edit 2"), QString("ok"));
+
+    Table &t = f.db->Table1;
+    t.SetRecNo(2);
+    const QStringList before = f.values();
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(failure([&] { t.Edit(); }), QString("Record locked by another user"));
+    QVERIFY2(clock.elapsed() < 1000, "a locked record is reported at once, not waited for");
+    QCOMPARE(t.State(), DataSetState::Browse);
+    QCOMPARE(t.RecNo(), 2);
+    QCOMPARE(f.values(), before);
+    // Deleting it is refused the same way, and it stays.
+    QCOMPARE(failure([&] { t.Delete(); }), QString("Record locked by another user"));
+    QCOMPARE(t.RecordCount(), 3);
+    QCOMPARE(t.RecNo(), 2);
+
+    // Another record can be edited meanwhile.
+    t.SetRecNo(3);
+    t.Edit();
+    f.db->Table1U_ras->SetAsFloat(33);
+    t.Post();
+
+    // The peer's Cancel releases its lock.
+    QCOMPARE(peer.ask("cancel"), QString("ok"));
+    t.SetRecNo(2);
+    t.Edit();
+    QCOMPARE(t.State(), DataSetState::Edit);
+    // Now the peer meets our lock.
+    QCOMPARE(peer.ask("edit 2"), QString("error Record locked by another user"));
+    t.Cancel();
+    QCOMPARE(peer.ask("edit 2"), QString("ok"));
+    QCOMPARE(peer.ask("post"), QString("ok"));
+    t.Edit();
+    t.Cancel();
+}
+
+void TestSharedMode::busyDatabaseIsWaitedFor()
+{
+    Fixture f;
+    Peer peer;
+    QVERIFY(peer.started());
+    peer.send("hold 1000");
+    QCOMPARE(peer.line(), QString("holding"));
+
+    Table &t = f.db->Table1;
+    t.SetRecNo(1);
+    t.Edit();
+    f.db->Table1U_ras->SetAsFloat(11);
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(failure([&] { t.Post(); }), QString("<no error>"));
+    const qint64 waited = clock.elapsed();
+    QVERIFY2(waited >= 500, qPrintable(QString("posted after %1 ms while the other user wrote").arg(waited)));
+    QCOMPARE(peer.line(), QString("released"));
+    QCOMPARE(t.State(), DataSetState::Browse);
+    // Both writes are there: the peer's new Support and our edit.
+    QCOMPARE(t.RecordCount(), 4);
+    f.reopen();
+    QCOMPARE(f.db->Table1U_ras->AsFloat(), 11.0);
+    f.db->Table1.Last();
+    QCOMPARE(f.db->Table1Nomeropory->AsInteger(), qint64(999));
+}
+
+void TestSharedMode::deathReleases_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("record lock") << "edit 2" << "ok";
+    QTest::newRow("write transaction") << "hold 60000" << "holding";
+}
+
+// A process killed while it holds a record lock or the write transaction
+// leaves neither behind: the other user goes on at once, and what the dead
+// one had not committed is not there.
+void TestSharedMode::deathReleases()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, answer);
+    Fixture f;
+    {
+        Peer peer;
+        QVERIFY(peer.started());
+        peer.send(command);
+        QCOMPARE(peer.line(), answer);
+        peer.killHard();
+    }
+    Table &t = f.db->Table1;
+    t.SetRecNo(2);
+    QElapsedTimer clock;
+    clock.start();
+    t.Edit();
+    QCOMPARE(t.State(), DataSetState::Edit);
+    f.db->Table1U_ras->SetAsFloat(22);
+    t.Post();
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString("%1 ms").arg(clock.elapsed())));
+    QCOMPARE(t.RecordCount(), 3);
+    f.reopen();
+    f.db->Table1.SetRecNo(2);
+    QCOMPARE(f.db->Table1U_ras->AsFloat(), 22.0);
+}
+
+void TestSharedMode::editRereads()
+{
+    Fixture f;
+    Table &t = f.db->Table1;
+    t.SetRecNo(2);
+    QCOMPARE(f.db->Table1U_ras->AsFloat(), 20.0);
+    {
+        Peer peer;
+        QVERIFY(peer.started());
+        QCOMPARE(peer.ask("edit 2"), QString("ok"));
+        QCOMPARE(peer.ask("set U_ras 123.25"), QString("ok"));
+        QCOMPARE(peer.ask("set I_opory 7.5"), QString("ok"));
+        QCOMPARE(peer.ask("post"), QString("ok"));
+    }
+    t.Edit();
+    QCOMPARE(f.db->Table1U_ras->AsFloat(), 123.25);
+    QCOMPARE(f.db->Table1I_opory->AsFloat(), 7.5);
+    // Our own change is made to the latest values and keeps the peer's.
+    f.db->Table1Tipopory->SetAsString(QStringLiteral("ЖБК"));
+    t.Post();
+    f.reopen();
+    f.db->Table1.SetRecNo(2);
+    QCOMPARE(f.db->Table1U_ras->AsFloat(), 123.25);
+    QCOMPARE(f.db->Table1I_opory->AsFloat(), 7.5);
+    QCOMPARE(f.db->Table1Tipopory->AsString(), QStringLiteral("ЖБК"));
+}
+
+QTEST_GUILESS_MAIN(TestSharedMode)
+#include "tst_sharedmode.moc"
