@@ -124,8 +124,15 @@ void SqliteTableFile::openConnection(bool create)
         createTable();
 
     const QString check = sqlState(QStringLiteral("PRAGMA quick_check"));
-    if (check != QLatin1String("ok"))
-        throw StoreError(QStringLiteral("The table file '%1' is damaged (%2)").arg(fileName(m_path), check));
+    if (check != QLatin1String("ok")) {
+        // SQLite heads its first finding with the name of the database
+        // ("*** in database main ***"), which tells the user nothing.
+        QStringList finding = check.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        if (finding.size() > 1 && finding.first().startsWith(QLatin1String("***")))
+            finding.removeFirst();
+        throw StoreError(QStringLiteral("The table file '%1' is damaged (%2)")
+                             .arg(fileName(m_path), finding.join(QStringLiteral("; "))));
+    }
     checkStructure();
     checkWritable();
 

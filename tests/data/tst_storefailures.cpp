@@ -1,0 +1,427 @@
+// Failures of the table store met through the cursors: table files that are
+// damaged, of a wrong structure or missing in a configured alias, a full disk
+// and a read-only store. Each must give the store's clear message, keep the
+// cursor's state (a record being edited or inserted stays so, with its
+// values) and lose nothing that was committed.
+#include "data/kortables.h"
+#include "store/error.h"
+#include "support/tempalias.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTest>
+#include <bit>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+QString failure(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const SystemError &e) {
+        return e.message();
+    }
+    return QStringLiteral("<no error>");
+}
+
+// Every row of a table file as text, doubles by their bits, read with an
+// SQLite connection of the test's own (only while the store has it closed).
+QStringList dumpTable(const QString &path)
+{
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("dump"));
+        db.setDatabaseName(path);
+        if (!db.open())
+            return {QStringLiteral("<cannot open>")};
+        QSqlQuery q(db);
+        const QString table = QFileInfo(path).completeBaseName();
+        if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY 1").arg(table)))
+            return {QStringLiteral("<cannot read>")};
+        while (q.next()) {
+            QStringList values;
+            for (int i = 0; i < q.record().count(); ++i) {
+                const QVariant v = q.value(i);
+                if (v.isNull())
+                    values << QStringLiteral("-");
+                else if (v.typeId() == QMetaType::Double)
+                    values << QString::number(std::bit_cast<quint64>(v.toDouble()), 16);
+                else
+                    values << v.toString();
+            }
+            rows << values.join(QLatin1Char('|'));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("dump"));
+    return rows;
+}
+
+void sqlOn(const QString &path, const QStringList &statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        for (const QString &sql : statements)
+            QVERIFY2(q.exec(sql), qPrintable(sql));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+}
+
+QByteArray digest(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+// A store in a folder of its own, named in the configuration as "kor".
+struct Store
+{
+    TempAlias home;
+    QString folder = home.root() + QStringLiteral("/tables");
+    std::unique_ptr<KorTables> db;
+
+    Store()
+    {
+        QDir().mkpath(folder);
+        home.configure(QStringLiteral("kor"), folder);
+    }
+
+    QString path(const QString &file) const { return folder + QLatin1Char('/') + file; }
+
+    // Makes both tables with the store itself: the default folder of another
+    // alias is filled and its files are moved here.
+    void create(int sections, int supportsInFirst)
+    {
+        const QString seedFolder = home.defaultFolder(QStringLiteral("seed"));
+        {
+            KorTables seed(QStringLiteral("seed"));
+            seed.open();
+            std::optional<store::BulkScope> sectionBulk(std::in_place, seed.Table2.file());
+            for (int s = 0; s < sections; ++s) {
+                seed.Table2.Append();
+                seed.Table2Line->SetAsString(QStringLiteral("Участок %1").arg(s + 1));
+                seed.Table2.Post();
+            }
+            sectionBulk.reset();
+            seed.Table2.First();
+            store::BulkScope bulk(seed.Table1.file());
+            for (int i = 0; i < supportsInFirst; ++i) {
+                seed.Table1.Append();
+                seed.Table1Kilometr->SetAsFloat(100 + i * 0.05);
+                seed.Table1Nomeropory->SetAsInteger(i + 1);
+                seed.Table1Tipopory->SetAsString(QStringLiteral("ЖБК"));
+                seed.Table1R_opory->SetAsFloat(200);
+                seed.Table1I_opory->SetAsFloat(i % 90);
+                seed.Table1.Post();
+            }
+        }
+        for (const QString &name : {QStringLiteral("line.db"), QStringLiteral("base_kor.db")})
+            QVERIFY(QFile::rename(seedFolder + QLatin1Char('/') + name, path(name)));
+    }
+
+    void open()
+    {
+        db = std::make_unique<KorTables>();
+        db->open();
+    }
+    void close() { db.reset(); }
+};
+
+struct Snapshot
+{
+    QStringList sections, supports;
+    bool operator==(const Snapshot &) const = default;
+};
+
+Snapshot snapshot(const Store &s)
+{
+    return {dumpTable(s.path(QStringLiteral("line.db"))), dumpTable(s.path(QStringLiteral("base_kor.db")))};
+}
+
+// The values a cursor holds in its current record, as text.
+QStringList currentValues(const Table &t)
+{
+    QStringList values;
+    for (const auto &field : t.Fields())
+        values << (field->IsNull() ? QStringLiteral("-") : field->AsString());
+    return values;
+}
+
+} // namespace
+
+class TestStoreFailures : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void badTableFiles_data();
+    void badTableFiles();
+    void fullDisk_data();
+    void fullDisk();
+    void readOnlyStore_data();
+    void readOnlyStore();
+};
+
+void TestStoreFailures::badTableFiles_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("damage"); // SQL run on the file, or "garbage"/"remove"
+    QTest::addColumn<QString>("message");    // %1: the folder
+
+    QTest::newRow("supports missing") << "base_kor.db" << QStringList{"remove"}
+                                      << "Table 'base_kor.db' does not exist in '%1'";
+    QTest::newRow("sections missing") << "line.db" << QStringList{"remove"}
+                                      << "Table 'line.db' does not exist in '%1'";
+    QTest::newRow("supports damaged") << "base_kor.db" << QStringList{"garbage"}
+                                      << "The table file 'base_kor.db' is damaged";
+    QTest::newRow("sections damaged") << "line.db" << QStringList{"garbage"}
+                                      << "The table file 'line.db' is damaged";
+    QTest::newRow("index missing") << "base_kor.db" << QStringList{"DROP INDEX i_line"}
+                                   << "'base_kor.db' is not a table of the expected structure (index i_line is "
+                                      "missing or different)";
+    QTest::newRow("index on other fields")
+        << "base_kor.db" << QStringList{"DROP INDEX i_line", "CREATE INDEX i_line ON base_kor (Kilometr, Line)"}
+        << "'base_kor.db' is not a table of the expected structure (index i_line is missing or different)";
+    QTest::newRow("extra field") << "base_kor.db" << QStringList{"ALTER TABLE base_kor ADD COLUMN Extra REAL"}
+                                 << "'base_kor.db' is not a table of the expected structure (it has more fields "
+                                    "than expected)";
+    QTest::newRow("field dropped") << "base_kor.db" << QStringList{"ALTER TABLE base_kor DROP COLUMN I_opory"}
+                                   << "'base_kor.db' is not a table of the expected structure (field 9 is not "
+                                      "I_opory REAL)";
+    QTest::newRow("field renamed")
+        << "base_kor.db" << QStringList{"ALTER TABLE base_kor RENAME COLUMN U_ras TO U_calc"}
+        << "'base_kor.db' is not a table of the expected structure (field 8 is not U_ras REAL)";
+    QTest::newRow("table renamed") << "line.db" << QStringList{"ALTER TABLE line RENAME TO sections"}
+                                   << "'line.db' is not a table of the expected structure (it holds no table "
+                                      "'line')";
+    QTest::newRow("newer format") << "line.db" << QStringList{"PRAGMA user_version = 7"}
+                                  << "'line.db' was written by a newer version of the program (format 7)";
+}
+
+void TestStoreFailures::badTableFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, damage);
+    QFETCH(QString, message);
+    Store s;
+    // Enough records that the files have many pages, and a damaged page in
+    // the middle is one of the table's own.
+    s.create(400, 2000);
+    const QString target = s.path(file);
+    if (damage == QStringList{"remove"}) {
+        QVERIFY(QFile::remove(target));
+    } else if (damage == QStringList{"garbage"}) {
+        QFile f(target);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const qint64 pages = f.size() / 4096;
+        QVERIFY2(pages >= 4, qPrintable(QString::number(pages)));
+        f.seek((pages / 2) * 4096);
+        QByteArray garbage(4096, '\0');
+        for (int i = 0; i < garbage.size(); ++i)
+            garbage[i] = char((i * 7919 + 13) % 251);
+        f.write(garbage);
+    } else {
+        sqlOn(target, damage);
+    }
+
+    const QStringList filesBefore = QDir(s.folder).entryList({"*.db"}, QDir::Files);
+    QHash<QString, QByteArray> before;
+    for (const QString &name : filesBefore)
+        before.insert(name, digest(s.path(name)));
+
+    const QString got = failure([&] { s.open(); });
+    if (message.contains("%1"))
+        QCOMPARE(got, message.arg(s.folder));
+    else if (message.endsWith("damaged"))
+        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(message) + R"( \(Page \d+: [^\n]+\)$)")
+                     .match(got)
+                     .hasMatch(),
+                 qPrintable(got));
+    else
+        QCOMPARE(got, message);
+    s.close();
+
+    // The store neither repaired, rewrote nor created a table file.
+    QCOMPARE(QDir(s.folder).entryList({"*.db"}, QDir::Files), filesBefore);
+    for (const QString &name : filesBefore)
+        QVERIFY2(digest(s.path(name)) == before.value(name), qPrintable(name));
+    QVERIFY(!QFile::exists(target + "-wal") || QFileInfo(target + "-wal").size() == 0);
+}
+
+void TestStoreFailures::fullDisk_data()
+{
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("bulk");
+    QTest::newRow("new support") << "append" << false;
+    QTest::newRow("edited support") << "edit" << false;
+    QTest::newRow("new supports in a bulk scope") << "append" << true;
+    QTest::newRow("edited supports in a bulk scope") << "edit" << true;
+}
+
+// Posts until the file may grow no more. Every Post that returned is kept;
+// the one that failed leaves the cursor editing or inserting with its values,
+// so that once there is room again the same Post succeeds.
+void TestStoreFailures::fullDisk()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, bulk);
+    Store s;
+    s.create(1, 300);
+    s.open();
+    Table &t = s.db->Table1;
+    store::TableFile &file = t.file();
+    file.setTestPragma("max_page_count", 0);
+
+    std::optional<store::BulkScope> scope;
+    if (bulk)
+        scope.emplace(file);
+    int posted = 0;
+    QString message;
+    const int count = t.RecordCount();
+    for (int i = 0; i < 5000 && message.isEmpty(); ++i) {
+        if (what == "append") {
+            t.Append();
+            s.db->Table1Kilometr->SetAsFloat(1000 + i);
+            s.db->Table1Nomeropory->SetAsInteger(i);
+            s.db->Table1Tipopory->SetAsString(QStringLiteral("СКЦ"));
+            s.db->Table1U_izmer->SetAsFloat(0.1 * i);
+        } else {
+            t.SetRecNo(i % count + 1);
+            t.Edit();
+            // Each edit makes the record longer, so pages must split at last.
+            s.db->Table1Index->SetAsString(QStringLiteral("б"));
+            s.db->Table1U_izmer->SetAsFloat(1.0 / (i + 3));
+            s.db->Table1U_ras->SetAsFloat(2.0 / (i + 3));
+        }
+        const QStringList typed = currentValues(t);
+        const int recNo = t.RecNo();
+        message = failure([&] { t.Post(); });
+        if (message == "<no error>") {
+            message.clear();
+            ++posted;
+            continue;
+        }
+        QCOMPARE(message, QString("The disk is full: the change to 'base_kor.db' could not be saved"));
+        QCOMPARE(t.State(), what == "append" ? DataSetState::Insert : DataSetState::Edit);
+        QCOMPARE(currentValues(t), typed);
+        QCOMPARE(t.RecNo(), recNo);
+        QVERIFY(t.Modified());
+    }
+    QVERIFY2(!message.isEmpty(), "the file never filled up");
+    QVERIFY(posted > 0);
+    QCOMPARE(t.RecordCount(), count + (what == "append" ? posted : 0));
+
+    // Room again: the same record is posted.
+    file.setTestPragma("max_page_count", 100000);
+    t.Post();
+    QCOMPARE(t.State(), DataSetState::Browse);
+    ++posted;
+    scope.reset();
+
+    s.close();
+    s.open();
+    Table &again = s.db->Table1;
+    QCOMPARE(again.RecordCount(), count + (what == "append" ? posted : 0));
+    // Every post that returned is on disk, the last one included.
+    if (what == "append") {
+        again.Last();
+        QCOMPARE(s.db->Table1Kilometr->AsFloat(), 1000.0 + posted - 1);
+        again.SetRecNo(count + 1);
+        QCOMPARE(s.db->Table1Kilometr->AsFloat(), 1000.0);
+    } else {
+        int edited = 0;
+        for (again.First(); !again.Eof(); again.Next())
+            edited += s.db->Table1Index->AsString() == QStringLiteral("б");
+        QCOMPARE(edited, std::min(posted, count));
+    }
+}
+
+void TestStoreFailures::readOnlyStore_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("new support") << "Table1" << "append";
+    QTest::newRow("edited support") << "Table1" << "edit";
+    QTest::newRow("deleted support") << "Table1" << "delete";
+    QTest::newRow("support deleted while edited") << "Table1" << "edit-delete";
+    QTest::newRow("new section") << "Table2" << "append";
+    QTest::newRow("edited section") << "Table2" << "edit";
+    QTest::newRow("deleted section") << "Table2" << "delete";
+}
+
+void TestStoreFailures::readOnlyStore()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, operation);
+    Store s;
+    s.create(3, 5);
+    const Snapshot before = snapshot(s);
+    s.open();
+    Table &t = table == "Table1" ? s.db->Table1 : s.db->Table2;
+    Field *text = table == "Table1" ? s.db->Table1Tipopory : s.db->Table2Line;
+    t.SetRecNo(2);
+    const int count = t.RecordCount();
+    const int supports = s.db->Table1.RecordCount();
+    t.file().setTestPragma("query_only", 1);
+    const QString file = table == "Table1" ? "base_kor.db" : "line.db";
+    const QString refused = QString("The table '%1' cannot be written (it is read-only); nothing was changed").arg(file);
+
+    DataSetState state = DataSetState::Browse;
+    if (operation == "append") {
+        t.Append();
+        if (table == "Table1") {
+            s.db->Table1Kilometr->SetAsFloat(7.5);
+            s.db->Table1Nomeropory->SetAsInteger(75);
+        }
+        text->SetAsString("Новый");
+        state = DataSetState::Insert;
+    } else if (operation == "edit" || operation == "edit-delete") {
+        t.Edit();
+        text->SetAsString("Изм");
+        state = DataSetState::Edit;
+    }
+    const QStringList values = currentValues(t);
+    const int recNo = t.RecNo();
+    if (operation == "delete" || operation == "edit-delete")
+        QCOMPARE(failure([&] { t.Delete(); }), refused);
+    else
+        QCOMPARE(failure([&] { t.Post(); }), refused);
+    QCOMPARE(t.State(), state);
+    QCOMPARE(currentValues(t), values);
+    QCOMPARE(t.RecNo(), recNo);
+    QCOMPARE(t.RecordCount(), count);
+    if (table == "Table2" && operation != "append")
+        QCOMPARE(s.db->Table1.RecordCount(), supports);
+    s.close();
+    QCOMPARE(snapshot(s), before);
+
+    // Once the store may write again the same command goes through.
+    s.open();
+    Table &again = table == "Table1" ? s.db->Table1 : s.db->Table2;
+    again.SetRecNo(2);
+    if (operation == "delete") {
+        again.Delete();
+        QCOMPARE(again.RecordCount(), count - 1);
+    } else {
+        again.Edit();
+        (table == "Table1" ? s.db->Table1Tipopory : s.db->Table2Line)->SetAsString("Изм");
+        again.Post();
+        QCOMPARE(again.RecordCount(), count);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestStoreFailures)
+#include "tst_storefailures.moc"
