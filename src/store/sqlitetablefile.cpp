@@ -6,6 +6,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
+#include <bit>
 #include <limits>
 
 namespace store {
@@ -48,7 +49,43 @@ QString sqlType(FieldType type)
     return {};
 }
 
+// Whether binding b in place of a would bind the same SQL value: blanks
+// are alike whatever their type, doubles must agree to the bit.
+bool sameBinding(const QVariant &a, const QVariant &b)
+{
+    const bool blankA = !a.isValid() || a.isNull();
+    const bool blankB = !b.isValid() || b.isNull();
+    if (blankA || blankB)
+        return blankA == blankB;
+    if (a.typeId() != b.typeId())
+        return false;
+    switch (a.typeId()) {
+    case QMetaType::Double:
+        return std::bit_cast<quint64>(a.toDouble()) == std::bit_cast<quint64>(b.toDouble());
+    case QMetaType::LongLong:
+        return a.toLongLong() == b.toLongLong();
+    case QMetaType::QString:
+        return a.toString() == b.toString();
+    default:
+        return false;
+    }
+}
+
 } // namespace
+
+// QSqlQuery::bindValue formats a placeholder name for every call, which
+// costs as much as SQLite's own work on a short row. Bound values stay bound
+// across executions, so a value equal to the one already bound is left alone.
+void SqliteTableFile::Binder::bind(QSqlQuery &query, int index, const QVariant &value)
+{
+    if (index >= int(m_bound.size()))
+        m_bound.resize(size_t(index) + 1);
+    std::optional<QVariant> &bound = m_bound[size_t(index)];
+    if (bound && sameBinding(*bound, value))
+        return;
+    query.bindValue(index, value);
+    bound = value;
+}
 
 SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool create)
     : TableFile(def), m_path(path)
@@ -56,6 +93,7 @@ SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool 
     try {
         openConnection(create);
     } catch (...) {
+        m_partialUpdates.clear();
         m_insert.reset();
         m_update.reset();
         m_remove.reset();
@@ -81,6 +119,7 @@ SqliteTableFile::~SqliteTableFile()
             qWarning("%s", e.what());
         }
     }
+    m_partialUpdates.clear();
     m_insert.reset();
     m_update.reset();
     m_remove.reset();
@@ -408,20 +447,27 @@ void SqliteTableFile::apply(const Write &w)
     switch (w.kind) {
     case Write::Insert:
         for (int i = 0; i < t.fields.size(); ++i)
-            m_insert->bindValue(i, w.record.value(i));
+            m_insertBinder.bind(*m_insert, i, w.record.value(i));
         exec(*m_insert, QStringLiteral("writing"));
         m_lastInsertKey = m_insert->lastInsertId().toLongLong();
         m_insert->finish();
         break;
     case Write::Update: {
+        QSqlQuery *query = m_update.get();
+        Binder *binder = &m_updateBinder;
+        if (w.fields != 0) {
+            PartialUpdate &partial = partialUpdate(w.fields);
+            query = partial.query.get();
+            binder = &partial.binder;
+        }
         int n = 0;
         for (int i = 0; i < t.fields.size(); ++i)
-            if (i != t.keyField)
-                m_update->bindValue(n++, w.record.value(i));
-        m_update->bindValue(n, w.key);
-        exec(*m_update, QStringLiteral("writing"));
-        const int rows = m_update->numRowsAffected();
-        m_update->finish();
+            if (i != t.keyField && (w.fields == 0 || (w.fields >> i & 1)))
+                binder->bind(*query, n++, w.record.value(i));
+        binder->bind(*query, n, w.key);
+        exec(*query, QStringLiteral("writing"));
+        const int rows = query->numRowsAffected();
+        query->finish();
         if (rows == 0)
             throw StoreError(QStringLiteral("The record was deleted by another user"));
         break;
@@ -553,6 +599,45 @@ void SqliteTableFile::update(const Record &record)
 {
     checkRecord(record);
     write(Write{Write::Update, record, record.value(def().keyField).toLongLong()});
+}
+
+// Writing only the fields that changed spares SQLite the upkeep of the
+// indexes whose fields stay as they were (the chainage and the Section when
+// the calculation writes the potentials and currents).
+void SqliteTableFile::updateChanged(const Record &record, const Record &onDisk)
+{
+    checkRecord(record);
+    const TableDef &t = def();
+    quint64 fields = 0;
+    quint64 all = 0;
+    for (int i = 0; i < t.fields.size() && i < 64; ++i) {
+        if (i == t.keyField)
+            continue;
+        all |= quint64(1) << i;
+        if (!sameBinding(record.value(i), onDisk.value(i)))
+            fields |= quint64(1) << i;
+    }
+    // Nothing changed, or everything: the whole record is written.
+    if (fields == all || t.fields.size() > 64)
+        fields = 0;
+    write(Write{Write::Update, record, record.value(t.keyField).toLongLong(), fields});
+}
+
+SqliteTableFile::PartialUpdate &SqliteTableFile::partialUpdate(quint64 fields)
+{
+    auto it = m_partialUpdates.find(fields);
+    if (it != m_partialUpdates.end())
+        return it->second;
+    const TableDef &t = def();
+    QStringList sets;
+    for (int i = 0; i < t.fields.size(); ++i)
+        if (i != t.keyField && (fields >> i & 1))
+            sets << t.quotedField(i) + QStringLiteral(" = ?");
+    PartialUpdate partial;
+    partial.query = std::make_unique<QSqlQuery>(prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                                            .arg(t.sqlName, sets.join(QLatin1Char(',')),
+                                                                 t.quotedField(t.keyField))));
+    return m_partialUpdates.emplace(fields, std::move(partial)).first->second;
 }
 
 void SqliteTableFile::remove(qint64 key)

@@ -5,7 +5,9 @@
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace store {
@@ -31,6 +33,7 @@ public:
 
     void insert(Record &record) override;
     void update(const Record &record) override;
+    void updateChanged(const Record &record, const Record &onDisk) override;
     void remove(qint64 key) override;
 
     void beginBulk() override;
@@ -50,6 +53,7 @@ private:
         enum Kind { Insert, Update, Remove } kind;
         Record record;
         qint64 key;
+        quint64 fields = 0; // an update's fields to write, one bit each; 0: all
     };
 
     void openConnection(bool create);
@@ -69,6 +73,17 @@ private:
     void rescueBulk();
     Record fetch(QSqlQuery &query) const;
 
+    // Binds the parameters of one prepared statement, skipping values that
+    // are bound already.
+    class Binder
+    {
+    public:
+        void bind(QSqlQuery &query, int index, const QVariant &value);
+
+    private:
+        std::vector<std::optional<QVariant>> m_bound;
+    };
+
     QString m_path;
     QString m_connection;
     QSqlDatabase m_db;
@@ -76,6 +91,15 @@ private:
 
     std::unique_ptr<QSqlQuery> m_insert, m_update, m_remove, m_read, m_readMany, m_versionQuery;
     std::unique_ptr<QSqlQuery> m_begin, m_commit, m_rollback;
+    Binder m_insertBinder, m_updateBinder;
+    // Updates of some fields only, by the fields they write (prepared on first use).
+    struct PartialUpdate
+    {
+        std::unique_ptr<QSqlQuery> query;
+        Binder binder;
+    };
+    std::map<quint64, PartialUpdate> m_partialUpdates;
+    PartialUpdate &partialUpdate(quint64 fields);
 
     int m_bulkDepth = 0;
     bool m_inTransaction = false;

@@ -60,6 +60,9 @@ public:
     // Writing. insert() assigns the key of a new record (its key field blank).
     virtual void insert(Record &record) = 0;
     virtual void update(const Record &record) = 0;
+    // The same, told the record as the file holds it now (read under the
+    // record's lock), so that a backend may write only the fields that differ.
+    virtual void updateChanged(const Record &record, const Record & /*onDisk*/) { update(record); }
     virtual void remove(qint64 key) = 0;
 
     // Bulk scopes nest; the outermost one holds one write transaction.

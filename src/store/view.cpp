@@ -307,7 +307,13 @@ void View::update(const Record &record)
 {
     sync();
     const FileStamp before = m_stamp;
-    m_file.update(record);
+    // After sync() a cached row is the record as the file holds it: any
+    // change from outside or failed write of ours has emptied the cache.
+    auto onDisk = m_keys->cache.constFind(record.value(def().keyField).toLongLong());
+    if (onDisk != m_keys->cache.constEnd())
+        m_file.updateChanged(record, *onDisk);
+    else
+        m_file.update(record);
     if (!othersWroteMeanwhile(before)) {
         const qint64 id = record.value(def().keyField).toLongLong();
         m_keys->drop(id);

@@ -9,6 +9,8 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <bit>
+#include <cmath>
 
 using namespace store;
 
@@ -50,6 +52,8 @@ private slots:
     void fullDiskInBulkKeepsEarlierWrites();
     void readOnlyStoreRefusesAndKeepsData();
     void otherConnectionChangesAreSeen();
+    void updateWritesEveryChange_data();
+    void updateWritesEveryChange();
 };
 
 void TestStore::defaultAliasCreatesTables()
@@ -259,6 +263,71 @@ void TestStore::otherConnectionChangesAreSeen()
     r[2] = qint64(9);
     other.update(r);
     QCOMPARE(view.readFresh(r[0].toLongLong())->value(2).toInt(), 9);
+}
+
+void TestStore::updateWritesEveryChange_data()
+{
+    // field number -> new value (an invalid QVariant blanks the field)
+    QTest::addColumn<QVariantMap>("changes");
+    QTest::addColumn<int>("countAfter"); // in the view of Line 1
+    QTest::newRow("nothing") << QVariantMap{} << 3;
+    QTest::newRow("blank to value") << QVariantMap{{"7", 12.5}} << 3;
+    QTest::newRow("value to blank") << QVariantMap{{"5", QVariant()}} << 3;
+    QTest::newRow("text") << QVariantMap{{"4", QString("СК")}, {"3", QString("б")}} << 3;
+    QTest::newRow("chainage, an index field") << QVariantMap{{"1", 0.5}} << 3;
+    QTest::newRow("to another Section") << QVariantMap{{"9", qint64(2)}} << 2;
+    QTest::newRow("the last bit of a double") << QVariantMap{{"6", std::nextafter(3.0, 4.0)}} << 3;
+    QTest::newRow("everything") << QVariantMap{{"1", 9.0}, {"2", qint64(-7)}, {"3", QString("x")},
+                                               {"4", QString("ЖБК")}, {"5", QVariant()}, {"6", 1.0},
+                                               {"7", 2.0}, {"8", 41.0}, {"9", QVariant()}}
+                                << 2;
+}
+
+// An update may write only what differs from the record on disk; what ends
+// up on disk must still be the whole record as posted, in its place.
+void TestStore::updateWritesEveryChange()
+{
+    QFETCH(QVariantMap, changes);
+    QFETCH(int, countAfter);
+    TempAlias home;
+    auto file = TableFile::open("kor", "base_kor.db");
+    View view(*file);
+    view.setIndex("i_line");
+    view.setRange(qint64(1));
+    Record a = support(1.0, 1, qint64(1));
+    Record b = support(2.0, 2, qint64(1), 55.0);
+    b[3] = QString("а");
+    b[4] = QString("С");
+    b[5] = 200.0;
+    b[6] = 3.0;
+    Record c = support(3.0, 3, qint64(1));
+    for (Record *r : {&a, &b, &c})
+        view.insert(*r);
+    const qint64 id = b[0].toLongLong();
+    Record edited = *view.readFresh(id);
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it)
+        edited[it.key().toInt()] = it.value();
+    view.update(edited);
+    QCOMPARE(view.count(), countAfter);
+
+    // Read back through a connection that has never seen the record.
+    auto again = TableFile::open("kor", "base_kor.db");
+    const std::optional<Record> stored = again->read(id);
+    QVERIFY(stored);
+    for (int i = 0; i < edited.size(); ++i) {
+        const QVariant want = edited[i];
+        const QVariant got = stored->value(i);
+        QCOMPARE(got.isValid(), want.isValid());
+        if (want.typeId() == QMetaType::Double)
+            QCOMPARE(std::bit_cast<quint64>(got.toDouble()), std::bit_cast<quint64>(want.toDouble()));
+        else if (want.isValid())
+            QCOMPARE(got.toString(), want.toString());
+    }
+    View reread(*again);
+    reread.setIndex("i_line");
+    reread.setRange(qint64(1));
+    QCOMPARE(reread.count(), countAfter);
+    QCOMPARE(reread.positionOf(reread.keyOf(*stored)), view.positionOf(view.keyOf(edited)));
 }
 
 QTEST_GUILESS_MAIN(TestStore)
