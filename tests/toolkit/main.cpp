@@ -7,13 +7,14 @@ int runQtBoxTest(int argc, char **argv);
 int runApplicationTest(int argc, char **argv);
 int runGuardTest(int argc, char **argv);
 int runLastChanceTest(int argc, char **argv);
+int runTerminateTest(int argc, char **argv);
 
 int main(int argc, char **argv)
 {
     toolkit::Application app(argc, argv);
     int failures = 0;
     for (auto run : {runDialogsTest, runQtBoxTest, runApplicationTest, runGuardTest,
-                     runLastChanceTest}) {
+                     runLastChanceTest, runTerminateTest}) {
         failures += run(argc, argv);
     }
     return failures;
