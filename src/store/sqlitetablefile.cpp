@@ -15,8 +15,10 @@ namespace {
 
 constexpr int kReadManyBatch = 64;
 // A bulk transaction commits on its own after this many writes, which bounds
-// the memory kept for writing them again after a rollback.
-constexpr size_t kBulkCommitEvery = 10000;
+// the memory kept for writing them again after a rollback. Every commit
+// costs a checkpoint of the journal into the table file, so the interval is
+// large: "Расчитать" on a Section of 100,000 Supports commits once or twice.
+constexpr int kBulkCommitEvery = 100000;
 
 enum SqliteCode {
     kBusy = 5,
@@ -88,7 +90,7 @@ void SqliteTableFile::Binder::bind(QSqlQuery &query, int index, const QVariant &
 }
 
 SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool create)
-    : TableFile(def), m_path(path)
+    : TableFile(def), m_path(path), m_bulkCommitEvery(kBulkCommitEvery)
 {
     try {
         openConnection(create);
@@ -534,7 +536,7 @@ void SqliteTableFile::write(Write &&w)
     }
     ++m_ownWrites;
     m_bulkWrites.push_back(std::move(w));
-    if (m_bulkWrites.size() >= kBulkCommitEvery) {
+    if (m_bulkWrites.size() >= size_t(m_bulkCommitEvery)) {
         commit();
         begin();
     }
@@ -697,6 +699,11 @@ void SqliteTableFile::lockRecord(qint64 key)
 void SqliteTableFile::unlockRecord(qint64 key)
 {
     m_locks->unlock(key);
+}
+
+void SqliteTableFile::setBulkCommitInterval(int writes)
+{
+    m_bulkCommitEvery = writes > 0 ? writes : kBulkCommitEvery;
 }
 
 void SqliteTableFile::setTestPragma(const QString &name, qint64 value)

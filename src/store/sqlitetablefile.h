@@ -44,6 +44,7 @@ public:
     void unlockRecord(qint64 key) override;
 
     void setTestPragma(const QString &name, qint64 value) override;
+    void setBulkCommitInterval(int writes) override;
 
 private:
     // A write of the current bulk transaction, kept so that it can be written
@@ -107,6 +108,7 @@ private:
     qint64 m_dataVersion = 0;
     quint64 m_ownWrites = 0;
     qint64 m_lastInsertKey = 0;
+    int m_bulkCommitEvery;
     std::vector<Write> m_bulkWrites;
 };
 

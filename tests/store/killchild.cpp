@@ -78,6 +78,8 @@ int main(int argc, char **argv)
     try {
         KorTables db;
         db.open();
+        // The test's interval, so that some scopes commit part-way by themselves.
+        db.Table1.file().setBulkCommitInterval(10000);
         if (db.Table2.IsEmpty())
             return 2;
         say(QStringLiteral("ready"));

@@ -25,7 +25,7 @@ namespace {
 
 constexpr int kKills = 20;
 constexpr int kLongestRunMs = 400;
-constexpr qint64 kBulkCommitEvery = 10000;
+constexpr qint64 kBulkCommitEvery = 10000; // the child sets this interval
 
 struct Report
 {
