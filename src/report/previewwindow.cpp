@@ -366,6 +366,7 @@ void PreviewWindow::generationFinished()
     m_finished = true;
     PrintSetup->setEnabled(true);
     Print->setEnabled(true);
+    emit finished();
 }
 
 void PreviewWindow::ZoomFitClick()

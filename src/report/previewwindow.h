@@ -87,6 +87,7 @@ public:
 signals:
     void closed();
     void pageAdded(int count);
+    void finished(); // generation has ended and printing is possible
 
 protected:
     void closeEvent(QCloseEvent *event) override;
