@@ -5,7 +5,7 @@
 #include "previewwindow.h"
 #include "printprogress.h"
 #include "printseams.h"
-#include "store/error.h"
+#include "data/errors.h"
 #include "toolkit/dialogs.h"
 
 #include <QCoreApplication>

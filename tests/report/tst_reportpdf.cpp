@@ -146,7 +146,8 @@ void TestReportPdf::pageCounts()
 void TestReportPdf::rowPositions()
 {
     ReportFixture f;
-    f.addSection(QStringLiteral("A"));
+    f.addSection(QStringLiteral("Пятьдесят опор"));
+    f.form->QRLabel8->SetCaption(reportTitle(f.db->Table2Line->AsString()));
     f.addPlainSupports(50);
     const QString pdf = nextPdf(m_dir);
     PdfPrintSystem printers(pdf);
