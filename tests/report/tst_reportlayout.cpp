@@ -122,8 +122,9 @@ void TestReportLayout::autoSizedElements()
     const double longest = measure.widthMm(title, QStringLiteral("a much longer middle line"));
     int lines = 0;
     for (const report::PageItem &item : pages[0].items) {
-        if (item.kind != report::PageItem::Text || !item.text.contains(QStringLiteral("short")) && item.text != "end"
-            && !item.text.contains(QStringLiteral("middle")))
+        const bool titleLine = item.text.contains(QStringLiteral("short")) || item.text == QStringLiteral("end")
+                               || item.text.contains(QStringLiteral("middle"));
+        if (item.kind != report::PageItem::Text || !titleLine)
             continue;
         ++lines;
         // Each line centred within the element, the element as wide as its longest line, centred on the band.

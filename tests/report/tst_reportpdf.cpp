@@ -171,8 +171,8 @@ void TestReportPdf::rowPositions()
     // The footer's top edge at 279.0 mm on both pages, its text 1 unit below.
     for (int p = 1; p <= 2; ++p) {
         const PdfWord *number = nullptr;
-        for (const PdfWord &w : wordsOn(words, p))
-            if (w.text == QString::number(p) && w.yMin > 270 && w.xMin > 12.7 + 300 * kUnit)
+        for (const PdfWord &w : words)
+            if (w.page == p && w.text == QString::number(p) && w.yMin > 270 && w.xMin > 12.7 + 300 * kUnit)
                 number = &w;
         QVERIFY(number);
         QVERIFY2(std::abs(number->yMin - kUnit - 279.0) <= 0.2, qPrintable(QString::number(number->yMin)));
