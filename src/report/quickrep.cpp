@@ -1,0 +1,393 @@
+#include "quickrep.h"
+
+#include "data/regionalsettings.h"
+#include "data/table.h"
+#include "previewwindow.h"
+#include "printprogress.h"
+#include "printseams.h"
+#include "data/errors.h"
+#include "toolkit/dialogs.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QLocale>
+#include <QPainter>
+#include <QPrinter>
+
+namespace {
+
+const QString kNoPrinter = QStringLiteral(
+    "No printer is installed, or the printer cannot be used. Install a printer, or choose one that works in the "
+    "printer setup.");
+const QString kPrinterWontStart = QStringLiteral(
+    "The printer could not be started, so nothing was printed. Check that it is switched on and connected, or "
+    "choose another one in the printer setup.");
+const QString kPrinterStopped =
+    QStringLiteral("The printer did not accept the next page; the print job was abandoned.");
+const QString kPrinterUnfinished =
+    QStringLiteral("The print job could not be finished; the report may not have been printed completely.");
+const QString kNothingInRange = QStringLiteral(
+    "No page of the report lies within the chosen print range, so nothing was printed. Choose the pages again in "
+    "the printer setup.");
+
+// Sends the finished pages inside the print range to the printer, one sheet
+// each, and drops the others.
+class PrinterSink : public report::PageSink
+{
+public:
+    PrinterSink(QPainter &painter, QPrinter &printer, const PrintSettings &range)
+        : m_painter(painter), m_printer(printer), m_range(range)
+    {
+    }
+
+    void pageFinished(report::ReportPage &&page, int pageNumber) override { send(page, pageNumber); }
+
+    void send(const report::ReportPage &page, int pageNumber)
+    {
+        if (m_failed || !m_range.inRange(pageNumber))
+            return;
+        if (m_printed > 0 && !m_printer.newPage()) {
+            m_failed = true;
+            return;
+        }
+        const double pixelsPerMm = m_printer.resolution() / 25.4;
+        report::renderPageFitted(m_painter, page, m_printer.paperRect(QPrinter::DevicePixel).size(), pixelsPerMm);
+        ++m_printed;
+    }
+
+    bool failed() const { return m_failed; }
+    int printed() const { return m_printed; }
+
+private:
+    QPainter &m_painter;
+    QPrinter &m_printer;
+    PrintSettings m_range;
+    int m_printed = 0;
+    bool m_failed = false;
+};
+
+// Gives up a print job that was begun: the printer drops it; a PDF that was
+// being written is removed, so no half report is left behind.
+void abandon(QPainter &painter, QPrinter &printer)
+{
+    const bool aborted = printer.abort();
+    if (painter.isActive())
+        painter.end();
+    if (!aborted && printer.outputFormat() == QPrinter::PdfFormat && !printer.outputFileName().isEmpty())
+        QFile::remove(printer.outputFileName());
+}
+
+// Sends a preview's pages into it, for as long as it is there and shows the
+// report's own pages.
+class PreviewSink : public report::PageSink
+{
+public:
+    explicit PreviewSink(PreviewWindow *window) : m_window(window) {}
+    void pageFinished(report::ReportPage &&page, int) override
+    {
+        if (m_window && !m_window->isLoaded())
+            m_window->addPage(std::move(page));
+    }
+
+private:
+    QPointer<PreviewWindow> m_window;
+};
+
+// Clears a flag however the scope is left.
+class FlagScope
+{
+public:
+    explicit FlagScope(bool &flag) : m_flag(flag) { m_flag = true; }
+    ~FlagScope() { m_flag = false; }
+
+private:
+    bool &m_flag;
+};
+
+} // namespace
+
+QuickRep::QuickRep(Table &dataSet, QObject *parent) : QObject(parent), m_dataSet(dataSet) {}
+
+QuickRep::~QuickRep()
+{
+    delete m_preview.data();
+}
+
+void QuickRep::setBands(QRBand *pageHeader, QRBand *title, QRBand *columnHeader, QRBand *detail, QRBand *pageFooter)
+{
+    m_pageHeader = pageHeader;
+    m_title = title;
+    m_columnHeader = columnHeader;
+    m_detail = detail;
+    m_pageFooter = pageFooter;
+}
+
+QString QuickRep::textOf(QRPrintable *element, int pageNumber)
+{
+    switch (element->kind()) {
+    case QRPrintable::Kind::Label:
+        return static_cast<QRLabel *>(element)->Caption();
+    case QRPrintable::Kind::SysData: {
+        auto *sys = static_cast<QRSysData *>(element);
+        if (sys->data() == QRSysData::Data::PageNumber)
+            return sys->Text + QString::number(pageNumber);
+        return sys->Text + m_dateText;
+    }
+    case QRPrintable::Kind::DBText: {
+        auto *text = static_cast<QRDBText *>(element);
+        if (m_emptyRow || !text->DataField)
+            return QString();
+        QString value;
+        try {
+            value = text->DataField->DisplayText();
+            // The hook runs only for a text that will be seen.
+            if (!value.isEmpty() && text->OnPrint)
+                text->OnPrint(element, value);
+        } catch (const SystemError &) {
+            // A field that cannot be read or formatted prints nothing on this row.
+            value.clear();
+        }
+        return value;
+    }
+    case QRPrintable::Kind::Shape:
+        break;
+    }
+    return QString();
+}
+
+bool QuickRep::generate(report::PageSink &sink, const Hooks &hooks)
+{
+    FlagScope generating(m_generating);
+    QString format = RegionalSettings::instance().shortDateFormat();
+    if (format.isEmpty())
+        format = QLocale::system().dateFormat(QLocale::ShortFormat);
+    m_dateText = QLocale::system().toString(report::reportToday(), format);
+
+    report::BandEngine engine(sink, m_pageHeader, m_columnHeader, m_pageFooter,
+                              [this](QRPrintable *e, int page) { return textOf(e, page); });
+    auto stopped = [&] { return hooks.stop && hooks.stop(); };
+    auto pump = [&] {
+        if (hooks.processEvents)
+            QCoreApplication::processEvents();
+    };
+
+    Table &t = m_dataSet;
+    t.First();
+    if (t.IsEmpty()) {
+        // A page even for an empty view: the title and one row of empty boxes.
+        engine.printBand(m_title);
+        m_emptyRow = true;
+        engine.printBand(m_detail);
+        m_emptyRow = false;
+        engine.finish();
+        return true;
+    }
+
+    pump();
+    if (stopped())
+        return false;
+    engine.printBand(m_title);
+    engine.printBand(m_columnHeader);
+    int done = 0;
+    while (t.Active() && !t.Eof()) {
+        pump();
+        if (stopped())
+            return false;
+        // The user may have changed the Section or deleted Supports meanwhile:
+        // generation goes on with the view as it is now, to its end.
+        if (!t.Active() || t.Eof() || t.IsEmpty())
+            break;
+        engine.printBand(m_detail);
+        t.Next();
+        ++done;
+        const int count = t.RecordCount();
+        const int percent = count > 0 ? std::min(100, int(qint64(done) * 100 / count)) : 100;
+        if (hooks.progress)
+            hooks.progress(percent);
+    }
+    engine.finish();
+    return true;
+}
+
+void QuickRep::Preview()
+{
+    QCoreApplication::processEvents();
+    if (m_preview || m_generating) {
+        // One preview at a time; a second "Печать" must not change the report
+        // the open one stands for, not even the title it was given.
+        for (auto &[label, caption] : m_captionsInUse)
+            label->SetCaption(caption);
+        if (m_preview && !m_preview->isClosing()) {
+            m_preview->showMaximized();
+            m_preview->raise();
+            m_preview->activateWindow();
+        }
+        return;
+    }
+
+    m_captionsInUse.clear();
+    for (QRBand *band : {m_pageHeader, m_title, m_columnHeader, m_detail, m_pageFooter})
+        if (band)
+            for (QRPrintable *e : band->elements())
+                if (e->kind() == QRPrintable::Kind::Label)
+                    m_captionsInUse.emplace_back(static_cast<QRLabel *>(e), static_cast<QRLabel *>(e)->Caption());
+
+    auto *window = new PreviewWindow(this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    m_preview = window;
+    window->setPrintRangeAtGeneration(m_settings);
+    window->showMaximized();
+    emit previewOpened(window);
+
+    // Whatever way the command ends, the window does not outlive it.
+    struct Closer
+    {
+        QPointer<PreviewWindow> &window;
+        ~Closer()
+        {
+            if (window && !window->isBusy())
+                delete window.data();
+        }
+    } closer{m_preview};
+
+    PreviewSink sink(window);
+    Hooks hooks;
+    hooks.stop = [this] { return !m_preview || m_preview->stopRequested(); };
+    hooks.progress = [this](int percent) {
+        if (m_preview)
+            m_preview->reportProgress(percent);
+    };
+    generate(sink, hooks);
+    if (m_preview)
+        m_preview->generationFinished();
+
+    if (m_preview && !m_preview->isClosing()) {
+        QEventLoop loop;
+        connect(m_preview, &PreviewWindow::closed, &loop, &QEventLoop::quit);
+        connect(m_preview, &QObject::destroyed, &loop, &QEventLoop::quit);
+        // QCoreApplication::exit ends this loop as well: the program is quitting.
+        loop.exec();
+    }
+}
+
+void QuickRep::applySettings(QPrinter &printer) const
+{
+    if (!m_settings.printerName.isEmpty() && printer.outputFormat() == QPrinter::NativeFormat)
+        printer.setPrinterName(m_settings.printerName);
+    printer.setFullPage(true); // the painter's origin is the paper's corner
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(m_settings.orientation);
+    printer.setCopyCount(std::max(1, m_settings.copies));
+    printer.setDuplex(QPrinter::DuplexNone);
+    printer.setPaperSource(QPrinter::Upper);
+    printer.setDocName(QString());
+}
+
+bool QuickRep::Print(QWidget *parent)
+{
+    if (m_generating)
+        return false;
+    std::unique_ptr<QPrinter> printer = report::printSystem().createPrinter();
+    if (!printer) {
+        toolkit::showErrorBox(kNoPrinter);
+        return false;
+    }
+    applySettings(*printer);
+    QPainter painter;
+    if (!painter.begin(printer.get())) {
+        toolkit::showErrorBox(kPrinterWontStart);
+        return false;
+    }
+
+    PrintProgressDialog progress(parent);
+    progress.show();
+    progress.raise();
+    PrinterSink sink(painter, *printer, m_settings);
+    Hooks hooks;
+    hooks.stop = [&] { return progress.cancelled() || sink.failed(); };
+    hooks.progress = [&](int percent) { progress.setProgress(percent); };
+    bool complete = false;
+    try {
+        complete = generate(sink, hooks);
+    } catch (...) {
+        abandon(painter, *printer);
+        throw; // shown by the handler that asked for the print
+    }
+    progress.hide();
+    if (!complete || sink.failed() || sink.printed() == 0) {
+        abandon(painter, *printer);
+        if (sink.failed())
+            toolkit::showErrorBox(kPrinterStopped);
+        else if (complete)
+            toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
+        return false;
+    }
+    if (!painter.end()) {
+        toolkit::showErrorBox(kPrinterUnfinished);
+        return false;
+    }
+    return true;
+}
+
+bool QuickRep::printPages(const std::vector<report::ReportPage> &pages, const PrintSettings &range, QWidget *parent)
+{
+    Q_UNUSED(parent);
+    std::unique_ptr<QPrinter> printer = report::printSystem().createPrinter();
+    if (!printer) {
+        toolkit::showErrorBox(kNoPrinter);
+        return false;
+    }
+    applySettings(*printer);
+    QPainter painter;
+    if (!painter.begin(printer.get())) {
+        toolkit::showErrorBox(kPrinterWontStart);
+        return false;
+    }
+    PrinterSink sink(painter, *printer, range);
+    for (std::size_t i = 0; i < pages.size() && !sink.failed(); ++i)
+        sink.send(pages[i], int(i) + 1);
+    if (sink.failed() || sink.printed() == 0) {
+        abandon(painter, *printer);
+        if (sink.failed())
+            toolkit::showErrorBox(kPrinterStopped);
+        else
+            toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
+        return false;
+    }
+    if (!painter.end()) {
+        toolkit::showErrorBox(kPrinterUnfinished);
+        return false;
+    }
+    return true;
+}
+
+bool QuickRep::PrinterSetup(int lastPage, QWidget *parent)
+{
+    std::unique_ptr<QPrinter> printer = report::printSystem().createPrinter();
+    if (!printer) {
+        toolkit::showErrorBox(kNoPrinter);
+        return false;
+    }
+    applySettings(*printer);
+    lastPage = std::max(1, lastPage);
+    printer->setPrintRange(m_settings.allPages ? QPrinter::AllPages : QPrinter::PageRange);
+    if (!report::printSystem().runPrintDialog(*printer, lastPage, parent))
+        return false;
+    m_settings.printerName = printer->outputFormat() == QPrinter::NativeFormat ? printer->printerName() : QString();
+    m_settings.copies = std::max(1, printer->copyCount());
+    m_settings.orientation = printer->pageLayout().orientation();
+    if (printer->printRange() == QPrinter::PageRange) {
+        m_settings.allPages = false;
+        m_settings.fromPage = std::max(1, printer->fromPage());
+        m_settings.toPage = std::max(m_settings.fromPage, printer->toPage());
+    } else {
+        m_settings.allPages = true;
+    }
+    return true;
+}
+
+PreviewWindow *QuickRep::previewWindow() const
+{
+    return m_preview.data();
+}
