@@ -1,4 +1,16 @@
-int main()
+// The executable: the application object, the floating-point setting and
+// the real message boxes, then the start-up and the event loop.
+#include "app/startup.h"
+#include "calc/fpu.h"
+#include "toolkit/application.h"
+#include "toolkit/qtdialogs.h"
+
+int main(int argc, char **argv)
 {
-    return 0;
+    toolkit::Application app(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral(KOROZIA_APP_ID));
+    calc::initFloatingPoint();
+    toolkit::QtDialogs qtDialogs;
+    toolkit::installDialogs(&qtDialogs);
+    return startUp([&](TForm1 &) { return app.exec(); });
 }

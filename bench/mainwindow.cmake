@@ -1,0 +1,3 @@
+korozia_add_benchmark(bench_mainwindow
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/mainwindow.cpp
+  LIBS apptestsupport)

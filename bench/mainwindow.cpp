@@ -1,0 +1,129 @@
+// The main window over a Section of 100,000 Supports (2,000 in the smoke
+// run): the time from creating the window to its first painted frame, and
+// End, Home and Page Down in the support grid, each a move and a repaint.
+#include "app/appfixture.h"
+
+#include "toolkit/application.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QElapsedTimer>
+
+namespace {
+
+int supportCount()
+{
+    return qEnvironmentVariableIsSet("KOROZIA_BENCH_SMOKE") ? 2000 : 100000;
+}
+
+// One alias with the big Section for the whole run.
+TempAlias &home()
+{
+    static TempAlias alias;
+    static bool seeded = false;
+    if (!seeded) {
+        seeded = true;
+        Seeder s;
+        const qint64 section = s.addSection(QStringLiteral("Большой участок"));
+        s.addSupports(section, supportCount());
+    }
+    return alias;
+}
+
+void waitForFirstPaint(TForm1 &form)
+{
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        qFatal("the window was not shown");
+    form.DBGrid1->viewport()->repaint();
+}
+
+void BM_WindowShownAfterStart(benchmark::State &state)
+{
+    home();
+    ScriptedDialogs dialogs;
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        auto form = std::make_unique<TForm1>();
+        waitForFirstPaint(*form);
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        if (form->Table1.RecordCount() != supportCount())
+            state.SkipWithError("the Section is not whole");
+        state.PauseTiming();
+        form.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WindowShownAfterStart)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+struct OpenWindow
+{
+    ScriptedDialogs dialogs;
+    std::unique_ptr<TForm1> form;
+    OpenWindow()
+    {
+        home();
+        form = std::make_unique<TForm1>();
+        waitForFirstPaint(*form);
+        form->activateWindow();
+        if (!QTest::qWaitForWindowActive(form.get()))
+            qWarning("the window did not become active");
+        form->DBGrid1->setFocus();
+    }
+};
+
+std::unique_ptr<OpenWindow> g_window;
+
+OpenWindow &window()
+{
+    if (!g_window)
+        g_window = std::make_unique<OpenWindow>();
+    return *g_window;
+}
+
+// Presses a key in the support grid and repaints it at once; `before`
+// brings the grid to where the key starts from, outside the timing.
+void keyAndRepaint(benchmark::State &state, Qt::Key key, Qt::Key before)
+{
+    OpenWindow &w = window();
+    toolkit::DBGrid *grid = w.form->DBGrid1;
+    for (auto _ : state) {
+        QTest::keyClick(grid, before);
+        grid->viewport()->repaint();
+        QElapsedTimer timer;
+        timer.start();
+        QTest::keyClick(grid, key);
+        grid->viewport()->repaint();
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+    }
+    state.counters["row"] = grid->gridModel()->currentRow();
+}
+
+void BM_End(benchmark::State &state)
+{
+    keyAndRepaint(state, Qt::Key_End, Qt::Key_Home);
+}
+void BM_Home(benchmark::State &state)
+{
+    keyAndRepaint(state, Qt::Key_Home, Qt::Key_End);
+}
+void BM_PageDown(benchmark::State &state)
+{
+    keyAndRepaint(state, Qt::Key_PageDown, Qt::Key_Home);
+}
+BENCHMARK(BM_End)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_Home)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(BM_PageDown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    toolkit::Application app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    g_window.reset(); // while the application object still exists
+    return 0;
+}

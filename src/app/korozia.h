@@ -1,0 +1,126 @@
+#pragma once
+
+#include "data/kortables.h"
+#include "toolkit/dbgrid.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPainter;
+
+namespace toolkit {
+class Bevel;
+}
+
+// The main window: the section list over the header panel and the support
+// grid, the menus, and the fill and clear panes. It owns the two cursors
+// (KorTables) for the whole run; every other window works on the same ones
+// through the public members below.
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+
+    // First, so that the references below can be bound to it.
+    KorTables m_tables;
+
+public:
+    // Builds the window, opens Table1 and then Table2 of the alias and runs
+    // FormCreate. A table that cannot be opened throws the store's error.
+    explicit TForm1(const QString &alias = QStringLiteral("kor"), QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    KorTables &tables() { return m_tables; }
+
+    // The cursors, their data sources and field objects.
+    Table &Table1;
+    Table &Table2;
+    DataSource &DataSource1;
+    DataSource &DataSource2;
+    Field *const Table2N_line;
+    Field *const Table2Line;
+    Field *const Table1I;
+    Field *const Table1Kilometr;
+    Field *const Table1Nomeropory;
+    Field *const Table1Index;
+    Field *const Table1Tipopory;
+    Field *const Table1R_opory;
+    Field *const Table1U_izmer;
+    Field *const Table1U_ras;
+    Field *const Table1I_opory;
+    Field *const Table1Line;
+
+    // The three bands.
+    QWidget *Panel1 = nullptr;
+    QWidget *Panel3 = nullptr;
+    toolkit::DBGrid *DBGrid2 = nullptr;
+    toolkit::DBGrid *DBGrid1 = nullptr;
+
+    // The header panel.
+    QLabel *Label25 = nullptr;
+    QLabel *Label11 = nullptr;
+    QLabel *Label12 = nullptr;
+    QLabel *Label13 = nullptr;
+    QLabel *Label14 = nullptr;
+    QLabel *Label15 = nullptr;
+    QLabel *Label23 = nullptr;
+    QLabel *Label24 = nullptr;
+    toolkit::Bevel *Bevel1 = nullptr;
+    toolkit::Bevel *Bevel2 = nullptr;
+    toolkit::Bevel *Bevel3 = nullptr;
+    toolkit::Bevel *Bevel4 = nullptr;
+    toolkit::Bevel *Bevel5 = nullptr;
+    toolkit::Bevel *Bevel6 = nullptr;
+    toolkit::Bevel *Bevel8 = nullptr;
+    toolkit::Bevel *Bevel9 = nullptr;
+
+    // The menus. N12 is also raised by Enter and a double-click in the
+    // support grid; the support editor clicks N8 after a save.
+    QMenuBar *MainMenu1 = nullptr;
+    QAction *N10 = nullptr; // "Печать"
+    QAction *N16 = nullptr; // separator
+    QAction *N4 = nullptr;  // "Выход"
+    QAction *N6 = nullptr;  // "Заполнить..."
+    QAction *N7 = nullptr;  // "Очистить..."
+    QAction *N17 = nullptr; // separator
+    QAction *N8 = nullptr;  // "Расчитать"
+    QAction *N14 = nullptr; // "Опоры с I>40 мА", with its check mark
+    QMenu *PopupMenu1 = nullptr;
+    QAction *N1 = nullptr;  // "Добавить опору"
+    QAction *N12 = nullptr; // "Редактировать опору"
+    QAction *N2 = nullptr;  // "Удалить опору"
+    QMenu *PopupMenu2 = nullptr;
+    QAction *N11 = nullptr; // "Добавить"
+    QAction *N15 = nullptr; // "Удалить"
+
+    // Handlers.
+    void FormCreate();
+    void Table2AfterScroll(Table *DataSet);
+    void N2Click();
+    void N4Click();
+    void N11Click();
+    void N14Click();
+    void N15Click();
+    void DBGrid2KeyPress(QChar &Key);
+    void DBGrid1KeyPress(QChar &Key);
+    void DBGrid1DblClick();
+    void DBGrid1DrawColumnCell(QPainter &painter, const QRect &rect, const toolkit::GridColumn &column,
+                               toolkit::CellState state);
+
+    // "Таблица опор участка ", the section caption without the name.
+    static QString sectionCaptionPrefix();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildSectionList();
+    void buildHeaderPanel();
+    void buildSupportGrid();
+
+    bool m_placed = false;
+};

@@ -1,0 +1,20 @@
+#include "startup.h"
+
+#include "korozia.h"
+
+#include "toolkit/lastchance.h"
+
+#include <exception>
+
+int startUp(const std::function<int(TForm1 &)> &run, const QString &alias)
+{
+    try {
+        TForm1 form1(alias); // opens Table1, then Table2, and runs FormCreate
+        // TQRListForm (report/): the report form is created here, hidden.
+        // TForm2 (editor/): the support editor is created here, hidden.
+        form1.show();
+        return run(form1);
+    } catch (const std::exception &e) {
+        return toolkit::lastChance(e);
+    }
+}
