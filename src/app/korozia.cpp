@@ -1,5 +1,7 @@
 #include "korozia.h"
 
+#include "report/print.h"
+
 #include "sections.h"
 
 #include "data/numberformat.h"

@@ -4,12 +4,15 @@
 #include "toolkit/dbgrid.h"
 
 #include <QMainWindow>
+#include <memory>
 
 class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
 class QPainter;
+class TForm2;
+class TQRListForm;
 
 namespace toolkit {
 class Bevel;
@@ -109,6 +112,18 @@ public:
     void DBGrid1DrawColumnCell(QPainter &painter, const QRect &rect, const toolkit::GridColumn &column,
                                toolkit::CellState state);
 
+    // The commands of the other windows: the calculation, the support
+    // editor and the report.
+    void N8Click();
+    void N1Click();
+    void N12Click();
+    void N10Click();
+    // Creates the report form and then the support editor, both hidden, and
+    // connects the commands that lead to them (start-up, after FormCreate).
+    void createForms();
+    TQRListForm *QRListForm() const { return m_report.get(); }
+    TForm2 *Form2 = nullptr;
+
     // "Таблица опор участка ", the section caption without the name.
     static QString sectionCaptionPrefix();
 
@@ -123,4 +138,5 @@ private:
     void buildSupportGrid();
 
     bool m_placed = false;
+    std::unique_ptr<TQRListForm> m_report;
 };

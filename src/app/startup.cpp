@@ -10,8 +10,7 @@ int startUp(const std::function<int(TForm1 &)> &run, const QString &alias)
 {
     try {
         TForm1 form1(alias); // opens Table1, then Table2, and runs FormCreate
-        // TQRListForm (report/): the report form is created here, hidden.
-        // TForm2 (editor/): the support editor is created here, hidden.
+        form1.createForms(); // TQRListForm, then TForm2, both hidden
         form1.show();
         return run(form1);
     } catch (const std::exception &e) {
