@@ -17,3 +17,29 @@ function(korozia_add_test name)
     TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/runtime;LC_ALL=C.UTF-8;ASAN_OPTIONS=detect_leaks=0")
 endfunction()
+
+# korozia_layer(<name> <libraries...>)
+# One static library of every source file of the current folder. The files
+# are globbed, so a new one needs no edit here; when the list changes the
+# target's moc step is made to run again, which Ninja would otherwise not do
+# for a header that is new to an existing build.
+function(korozia_layer name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(name STREQUAL "app")
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARGN})
+
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_sources.txt)
+  string(JOIN "\n" content ${sources})
+  set(old "")
+  if(EXISTS ${list_file})
+    file(READ ${list_file} old)
+  endif()
+  if(NOT old STREQUAL content)
+    file(WRITE ${list_file} "${content}")
+    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${name}_autogen/timestamp)
+  endif()
+endfunction()
