@@ -1,14 +1,17 @@
 #include "korozia.h"
 
-#include "report/print.h"
-
+#include "fillpane.h"
 #include "sections.h"
 
+#include "report/print.h"
+
 #include "data/numberformat.h"
+#include "data/numberreader.h"
 #include "toolkit/bevel.h"
 #include "toolkit/colors.h"
 #include "toolkit/dialogs.h"
 #include "toolkit/guard.h"
+#include "toolkit/pagecontrol.h"
 
 #include <QAction>
 #include <QEvent>
@@ -16,6 +19,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QPainter>
 #include <QScreen>
 #include <QShowEvent>
@@ -111,6 +117,7 @@ TForm1::TForm1(const QString &alias, QWidget *parent)
     buildSectionList();
     buildHeaderPanel();
     buildSupportGrid();
+    buildPanes();
     bands->addWidget(Panel1);
     bands->addWidget(Panel3);
     bands->addWidget(DBGrid1, 1);
@@ -182,6 +189,8 @@ void TForm1::buildMenus()
     toolkit::connectGuarded(N2, &QAction::triggered, this, &TForm1::N2Click);
     toolkit::connectGuarded(N11, &QAction::triggered, this, &TForm1::N11Click);
     toolkit::connectGuarded(N15, &QAction::triggered, this, &TForm1::N15Click);
+    toolkit::connectGuarded(N6, &QAction::triggered, this, &TForm1::N6Click);
+    toolkit::connectGuarded(N7, &QAction::triggered, this, &TForm1::N7Click);
     // A checkable item flips its own mark before it reports the click; the
     // filter switch reads the mark as it was and flips it itself.
     toolkit::connectGuarded(N14, &QAction::triggered, this, [this] {
@@ -310,6 +319,90 @@ void TForm1::buildSupportGrid()
     DBGrid1->setDataSource(&DataSource1);
 }
 
+void TForm1::buildPanes()
+{
+    PageControl1 = new toolkit::PageControl(Panel1);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setFixedWidth(271);
+    PageControl1->hide();
+    static_cast<QHBoxLayout *>(Panel1->layout())->addWidget(PageControl1);
+
+    auto label = [](QWidget *page, const char *name, int x, int y) {
+        auto *l = new QLabel(page);
+        l->setObjectName(QString::fromLatin1(name));
+        l->move(x, y);
+        return l;
+    };
+    auto edit = [](QWidget *page, const char *name, const QRect &place, const QString &text) {
+        auto *e = new QLineEdit(text, page);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(place);
+        return e;
+    };
+    auto button = [](QWidget *page, const char *name, const QRect &place, const QString &text) {
+        auto *b = new QPushButton(text, page);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(place);
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    // The rules framing the four rows of labels and boxes.
+    for (int top : {5, 36, 66, 97, 127}) {
+        auto *rule = new Bevel(Bevel::Shape::TopLine, Bevel::Style::Lowered, TabSheet1);
+        rule->setGeometry(2, top, 145, 2);
+    }
+    Label7 = label(TabSheet1, "Label7", 2, 6);
+    Label9 = label(TabSheet1, "Label9", 2, 38);
+    Label8 = label(TabSheet1, "Label8", 2, 69);
+    Label10 = label(TabSheet1, "Label10", 2, 100);
+    Edit1 = edit(TabSheet1, "Edit1", QRect(97, 10, 50, 21), QStringLiteral("0"));
+    Edit3 = edit(TabSheet1, "Edit3", QRect(97, 42, 50, 21), QStringLiteral("60"));
+    Edit2 = edit(TabSheet1, "Edit2", QRect(97, 73, 50, 21), QStringLiteral("0"));
+    Edit4 = edit(TabSheet1, "Edit4", QRect(97, 103, 50, 21), QStringLiteral("1"));
+    RadioGroup1 = new toolkit::RadioGroup(QStringLiteral("Нумерация опор"),
+                                          {QStringLiteral("Четные"), QStringLiteral("Нечетные"),
+                                           QStringLiteral("Сплошная")},
+                                          TabSheet1);
+    RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
+    RadioGroup1->setGeometry(152, 0, 106, 65);
+    RadioGroup1->setItemIndex(0);
+    Button1 = button(TabSheet1, "Button1", QRect(152, 68, 108, 29), QStringLiteral("заполнить таблицу"));
+    Button1->setEnabled(false);
+    Button2 = button(TabSheet1, "Button2", QRect(152, 104, 109, 25), QStringLiteral("Отменить"));
+    QWidget::setTabOrder(Edit1, Edit3);
+    QWidget::setTabOrder(Edit3, Edit2);
+    QWidget::setTabOrder(Edit2, Edit4);
+    QWidget::setTabOrder(Edit4, RadioGroup1->button(0));
+    QWidget::setTabOrder(RadioGroup1->button(0), Button1);
+    QWidget::setTabOrder(Button1, Button2);
+    PageControl1->addTab(TabSheet1, QStringLiteral("Заполнить..."));
+
+    TabSheet4 = new QWidget;
+    TabSheet4->setObjectName(QStringLiteral("TabSheet4"));
+    const QFont warning = pixelFont(QStringLiteral("MS Sans Serif"), 13);
+    Label16 = label(TabSheet4, "Label16", 15, 12);
+    Label16->setFont(warning);
+    Label16->setText(QStringLiteral("Все записи по выбранному участку"));
+    Label16->adjustSize();
+    Label26 = label(TabSheet4, "Label26", 64, 28);
+    Label26->setFont(warning);
+    Label26->setText(QStringLiteral("будут удалены!!!"));
+    Label26->adjustSize();
+    Button4 = button(TabSheet4, "Button4", QRect(20, 72, 103, 33), QStringLiteral("Удалить"));
+    Button3 = button(TabSheet4, "Button3", QRect(158, 72, 85, 33), QStringLiteral("Отменить"));
+    QWidget::setTabOrder(Button4, Button3);
+    PageControl1->addTab(TabSheet4, QStringLiteral("Удаление..."));
+
+    toolkit::connectGuarded(Edit2, &QLineEdit::textChanged, this, &TForm1::Edit2Change);
+    toolkit::connectGuarded(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    toolkit::connectGuarded(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    toolkit::connectGuarded(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    toolkit::connectGuarded(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+}
+
 // ---------------------------------------------------------------- start-up
 
 void TForm1::FormCreate()
@@ -324,6 +417,12 @@ void TForm1::FormCreate()
     Label15->setText(labelText(QStringLiteral("Расчетное\rU, B")));
     Label23->setText(labelText(QStringLiteral("R опоры,\rОм")));
     Label24->setText(labelText(QStringLiteral("Ток утечки,\rмА")));
+    Label7->setText(labelText(QStringLiteral("Начальный\rкилометр")));
+    Label9->setText(labelText(QStringLiteral("Расстояние меж-\rду опорами, м")));
+    Label8->setText(labelText(QStringLiteral("Количество\rопор")));
+    Label10->setText(labelText(QStringLiteral("Начинать с\rномера - ")));
+    for (QLabel *label : {Label7, Label9, Label8, Label10})
+        label->adjustSize();
 }
 
 void TForm1::showEvent(QShowEvent *event)
@@ -431,4 +530,62 @@ void TForm1::DBGrid1DrawColumnCell(QPainter &painter, const QRect &rect, const G
     const QFontMetrics fm(painter.font());
     painter.drawText(QPoint(rect.left() + rect.width() - 4 - fm.horizontalAdvance(text), rect.top() + fm.ascent()),
                      text);
+}
+
+// ---------------------------------------------------------------- fill and clear panes
+
+void TForm1::N6Click()
+{
+    PageControl1->setTabVisible(0, true);
+    PageControl1->setTabVisible(1, false);
+    PageControl1->setCurrentWidget(TabSheet1);
+    PageControl1->show();
+}
+
+void TForm1::N7Click()
+{
+    PageControl1->setTabVisible(0, false);
+    PageControl1->setTabVisible(1, true);
+    PageControl1->setCurrentWidget(TabSheet4);
+    PageControl1->show();
+}
+
+void TForm1::hidePane()
+{
+    PageControl1->setTabVisible(0, false);
+    PageControl1->setTabVisible(1, false);
+    PageControl1->hide();
+}
+
+void TForm1::Edit2Change()
+{
+    if (Edit2->text().isEmpty()) {
+        Button1->setEnabled(false);
+        return;
+    }
+    // A text that is not a whole number is reported and the button keeps its state.
+    Button1->setEnabled(numread::readWholeNumber(Edit2->text()) > 0);
+}
+
+void TForm1::Button1Click()
+{
+    fillSupports(m_tables, {Edit2->text(), Edit1->text(), Edit3->text(), Edit4->text(), RadioGroup1->itemIndex()});
+    // The tabs stay as they are; the next "Заполнить..." or "Очистить..." sets them.
+    PageControl1->hide();
+}
+
+void TForm1::Button2Click()
+{
+    hidePane();
+}
+
+void TForm1::Button3Click()
+{
+    hidePane();
+}
+
+void TForm1::Button4Click()
+{
+    clearSupports(m_tables);
+    hidePane();
 }

@@ -8,6 +8,8 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
+class QPushButton;
 class QMenu;
 class QMenuBar;
 class QPainter;
@@ -16,6 +18,8 @@ class TQRListForm;
 
 namespace toolkit {
 class Bevel;
+class PageControl;
+class RadioGroup;
 }
 
 // The main window: the section list over the header panel and the support
@@ -79,6 +83,27 @@ public:
     toolkit::Bevel *Bevel8 = nullptr;
     toolkit::Bevel *Bevel9 = nullptr;
 
+    // The fill and clear panes: two pages of one tabbed pane at the right
+    // of the top panel, hidden at start.
+    toolkit::PageControl *PageControl1 = nullptr;
+    QWidget *TabSheet1 = nullptr; // "Заполнить..."
+    QLabel *Label7 = nullptr;
+    QLabel *Label9 = nullptr;
+    QLabel *Label8 = nullptr;
+    QLabel *Label10 = nullptr;
+    QLineEdit *Edit1 = nullptr; // start chainage, km
+    QLineEdit *Edit3 = nullptr; // spacing, m
+    QLineEdit *Edit2 = nullptr; // count
+    QLineEdit *Edit4 = nullptr; // start number
+    toolkit::RadioGroup *RadioGroup1 = nullptr;
+    QPushButton *Button1 = nullptr;
+    QPushButton *Button2 = nullptr;
+    QWidget *TabSheet4 = nullptr; // "Удаление..."
+    QLabel *Label16 = nullptr;
+    QLabel *Label26 = nullptr;
+    QPushButton *Button4 = nullptr;
+    QPushButton *Button3 = nullptr;
+
     // The menus. N12 is also raised by Enter and a double-click in the
     // support grid; the support editor clicks N8 after a save.
     QMenuBar *MainMenu1 = nullptr;
@@ -109,6 +134,13 @@ public:
     void DBGrid2KeyPress(QChar &Key);
     void DBGrid1KeyPress(QChar &Key);
     void DBGrid1DblClick();
+    void N6Click();
+    void N7Click();
+    void Edit2Change();
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
     void DBGrid1DrawColumnCell(QPainter &painter, const QRect &rect, const toolkit::GridColumn &column,
                                toolkit::CellState state);
 
@@ -136,6 +168,8 @@ private:
     void buildSectionList();
     void buildHeaderPanel();
     void buildSupportGrid();
+    void buildPanes();
+    void hidePane();
 
     bool m_placed = false;
     std::unique_ptr<TQRListForm> m_report;

@@ -1,0 +1,3 @@
+korozia_add_benchmark(bench_fillpane
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/fillpane.cpp
+  LIBS apptestsupport)

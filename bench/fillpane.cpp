@@ -1,0 +1,122 @@
+// The fill and the clearing of 10,000 Supports (200 in the smoke run)
+// through the panes of the real window, each with the support grid's one
+// repaint at the end; the counter "repaints" is the support grid's paints
+// per run.
+#include "app/appfixture.h"
+
+#include "calc/fpu.h"
+#include "toolkit/application.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+int runLength()
+{
+    return qEnvironmentVariableIsSet("KOROZIA_BENCH_SMOKE") ? 200 : 10000;
+}
+
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+struct Bench
+{
+    std::unique_ptr<WindowFixture> window;
+    PaintCounter counter;
+    Bench()
+    {
+        window = std::make_unique<WindowFixture>([](Seeder &s) { s.addSection(QStringLiteral("A")); });
+        window->form().DBGrid1->viewport()->installEventFilter(&counter);
+    }
+    TForm1 &form() { return window->form(); }
+    void fill()
+    {
+        form().N6->trigger();
+        form().Edit2->setText(QString::number(runLength() - 1)); // count + 1 Supports
+        form().Button1->click();
+        QCoreApplication::processEvents();
+    }
+    void clear()
+    {
+        form().N7->trigger();
+        form().Button4->click();
+        QCoreApplication::processEvents();
+    }
+};
+
+std::unique_ptr<Bench> g_bench;
+
+Bench &bench()
+{
+    if (!g_bench)
+        g_bench = std::make_unique<Bench>();
+    return *g_bench;
+}
+
+void BM_Fill(benchmark::State &state)
+{
+    Bench &b = bench();
+    int paints = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        b.clear();
+        b.counter.paints = 0;
+        state.ResumeTiming();
+        QElapsedTimer timer;
+        timer.start();
+        b.fill();
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        paints += b.counter.paints;
+        if (b.form().Table1.RecordCount() != runLength())
+            state.SkipWithError("the fill is not whole");
+    }
+    state.counters["repaints"] = benchmark::Counter(paints, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_Fill)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_Clear(benchmark::State &state)
+{
+    Bench &b = bench();
+    int paints = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        b.fill();
+        b.counter.paints = 0;
+        state.ResumeTiming();
+        QElapsedTimer timer;
+        timer.start();
+        b.clear();
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        paints += b.counter.paints;
+        if (b.form().Table1.RecordCount() != 0)
+            state.SkipWithError("the clearing is not whole");
+    }
+    state.counters["repaints"] = benchmark::Counter(paints, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_Clear)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    toolkit::Application app(argc, argv);
+    calc::initFloatingPoint();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    g_bench.reset(); // while the application object still exists
+    return 0;
+}
