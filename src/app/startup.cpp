@@ -3,6 +3,7 @@
 #include "korozia.h"
 
 #include "toolkit/lastchance.h"
+#include "toolkit/terminate.h"
 
 #include <exception>
 
@@ -12,6 +13,7 @@ int startUp(const std::function<int(TForm1 &)> &run, const QString &alias)
         TForm1 form1(alias); // opens Table1, then Table2, and runs FormCreate
         form1.createForms(); // TQRListForm, then TForm2, both hidden
         form1.show();
+        toolkit::closeOnTerminate(&form1);
         return run(form1);
     } catch (const std::exception &e) {
         return toolkit::lastChance(e);

@@ -1,0 +1,149 @@
+// The main window's commands that lead into the other windows, through the
+// real menu items and keys: the support editor in both modes, "Расчитать"
+// and "Печать" with its preview.
+#include "appfixture.h"
+
+#include "data/regionalsettings.h"
+#include "editor/add.h"
+#include "toolkit/dbedit.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTimer>
+
+using toolkit::BoxButton;
+
+namespace {
+
+void seed(Seeder &s)
+{
+    const qint64 a = s.addSection(QStringLiteral("Гомель-Жлобин"));
+    SupportValues v;
+    for (int i = 0; i < 3; ++i) {
+        v.km = 10.0 + i * 0.1;
+        v.number = i + 1;
+        v.measured = i == 1 ? std::nullopt : std::optional<double>(2.0 + i);
+        s.addSupport(a, v);
+    }
+}
+
+// Runs `step` from the event loop once the modal window of the command is up.
+void whenShown(const std::function<void()> &step)
+{
+    QTimer::singleShot(0, [step] { step(); });
+}
+
+} // namespace
+
+class CommandsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { RegionalSettings::instance().setDecimalSeparator(u','); }
+    void enterOpensTheEditorOnTheCurrentSupport();
+    void addThroughThePopupMenuPostsAndCalculates();
+    void calculateFromTheMenu();
+    void calculateWithoutMeasurementInforms();
+    void printOpensThePreviewAndReturnsWhenClosed();
+};
+
+void CommandsTest::enterOpensTheEditorOnTheCurrentSupport()
+{
+    WindowFixture f(seed);
+    TForm1 &w = f.form();
+    w.createForms();
+    w.Table1.SetRecNo(2);
+    QString title, number;
+    DataSetState state = DataSetState::Browse;
+    whenShown([&] {
+        title = w.Form2->windowTitle();
+        number = w.Form2->DBEdit1->text();
+        state = w.Table1.State();
+        QTest::mouseClick(w.Form2->Button2, Qt::LeftButton);
+    });
+    w.DBGrid1->setFocus();
+    QTest::keyClick(w.DBGrid1, Qt::Key_Return);
+    QCOMPARE(title, QString("Редактирование данных по опоре"));
+    QCOMPARE(number, QString("2"));
+    QCOMPARE(state, DataSetState::Edit);
+    QVERIFY(!w.Form2->isVisible());
+    QCOMPARE(w.Table1.State(), DataSetState::Browse);
+}
+
+void CommandsTest::addThroughThePopupMenuPostsAndCalculates()
+{
+    WindowFixture f(seed);
+    TForm1 &w = f.form();
+    w.createForms();
+    whenShown([&] {
+        TForm2 *d = w.Form2;
+        QTest::keyClicks(d->DBEdit1, "7");
+        QTest::keyClicks(d->DBEdit4, "10,05");
+        QTest::keyClicks(d->DBEdit6, "100");
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+    });
+    w.N1->trigger();
+    QVERIFY(!w.Form2->isVisible());
+    QCOMPARE(w.Table1.RecordCount(), 4);
+    QCOMPARE(w.Table1Nomeropory->AsInteger(), qint64(7));
+    QCOMPARE(w.Table1Kilometr->AsFloat(), 10.05);
+    QCOMPARE(w.Table1R_opory->AsFloat(), 100.0);
+    // The calculation ran: 2.0 at 10.0 and 4.0 at 10.2 give 2.5 at 10.05.
+    QCOMPARE(w.Table1U_ras->AsFloat(), 2.5);
+    QCOMPARE(w.Table1I_opory->AsFloat(), 25.0);
+}
+
+void CommandsTest::calculateFromTheMenu()
+{
+    WindowFixture f(seed);
+    TForm1 &w = f.form();
+    w.createForms();
+    w.N8->trigger();
+    QVERIFY(f.dialogs().boxes().isEmpty());
+    w.Table1.SetRecNo(2);
+    QCOMPARE(w.Table1U_ras->AsFloat(), 3.0);
+    QCOMPARE(w.Table1I_opory->AsFloat(), 15.0);
+}
+
+void CommandsTest::calculateWithoutMeasurementInforms()
+{
+    WindowFixture f([](Seeder &s) {
+        const qint64 a = s.addSection(QStringLiteral("A"));
+        SupportValues v;
+        s.addSupport(a, v);
+    });
+    TForm1 &w = f.form();
+    w.createForms();
+    f.dialogs().answer(BoxButton::Ok);
+    w.N8->trigger();
+    QCOMPARE(f.dialogs().boxes().size(), 1);
+    QCOMPARE(f.dialogs().boxes().first().caption, QString("Information"));
+    QCOMPARE(f.dialogs().boxes().first().text, QString("Нет замера на первой опоре!"));
+}
+
+void CommandsTest::printOpensThePreviewAndReturnsWhenClosed()
+{
+    WindowFixture f(seed);
+    TForm1 &w = f.form();
+    w.createForms();
+    QString caption;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top->isVisible() && top->windowTitle() == QLatin1String("Print Preview")) {
+                caption = top->windowTitle();
+                poll.stop();
+                top->close();
+            }
+        }
+    });
+    poll.start(20);
+    w.N10->trigger();
+    QCOMPARE(caption, QString("Print Preview"));
+    // Generation walked the support view and left it on the last Support.
+    QCOMPARE(w.Table1.RecNo(), 3);
+}
+
+QTEST_MAIN(CommandsTest)
+#include "tst_commands.moc"
