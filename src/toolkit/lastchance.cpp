@@ -71,7 +71,10 @@ BoxDescription lastChanceBox(const std::exception &e)
 int lastChance(const std::exception &e)
 {
     try {
-        dialogs().show(lastChanceBox(e));
+        const BoxDescription box = lastChanceBox(e);
+        // Also on the error output, for a start-up that nobody watches.
+        qCritical("%s: %s", qPrintable(box.caption), qPrintable(box.text));
+        dialogs().show(box);
     } catch (const std::exception &failure) {
         // Nothing is left to show it with; the exit code still says it failed.
         qCritical("Cannot show the last-chance box (%s): %s", failure.what(), e.what());
