@@ -8,6 +8,8 @@
 #include "store/tablefile.h"
 #include "support/tempalias.h"
 
+#include "benchsize.h"
+
 #include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -17,19 +19,14 @@
 
 namespace {
 
-bool smoke()
-{
-    return qEnvironmentVariableIsSet("KOROZIA_BENCH_SMOKE");
-}
-
 int small()
 {
-    return smoke() ? 100 : 10000;
+    return benchSize(10000, 100);
 }
 
 int large()
 {
-    return smoke() ? 100 : 100000;
+    return benchSize(100000, 100);
 }
 
 // A temporary alias holding one Section, and the program's two cursors on it.

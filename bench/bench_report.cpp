@@ -3,6 +3,7 @@
 // preview, printing to PDF, and the memory of the pages. The smoke run uses
 // a short Section.
 #include "report/reportfixture.h"
+#include "benchsize.h"
 
 #include "report/previewwindow.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 int supportCount()
 {
-    return qEnvironmentVariableIsSet("KOROZIA_BENCH_SMOKE") ? 300 : 10000;
+    return benchSize(10000, 300);
 }
 
 ReportFixture &fixture()

@@ -3,6 +3,7 @@
 // repaint at the end; the counter "repaints" is the support grid's paints
 // per run.
 #include "app/appfixture.h"
+#include "benchsize.h"
 
 #include "calc/fpu.h"
 #include "toolkit/application.h"
@@ -17,7 +18,7 @@ namespace {
 
 int runLength()
 {
-    return qEnvironmentVariableIsSet("KOROZIA_BENCH_SMOKE") ? 200 : 10000;
+    return benchSize(10000, 200);
 }
 
 class PaintCounter : public QObject

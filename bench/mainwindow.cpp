@@ -2,6 +2,7 @@
 // run): the time from creating the window to its first painted frame, and
 // End, Home and Page Down in the support grid, each a move and a repaint.
 #include "app/appfixture.h"
+#include "benchsize.h"
 
 #include "toolkit/application.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 int supportCount()
 {
-    return qEnvironmentVariableIsSet("KOROZIA_BENCH_SMOKE") ? 2000 : 100000;
+    return benchSize(100000, 2000);
 }
 
 // One alias with the big Section for the whole run.

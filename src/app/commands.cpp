@@ -25,6 +25,17 @@ void TForm1::createForms()
     toolkit::connectGuarded(N10, &QAction::triggered, this, &TForm1::N10Click);
 }
 
+void TForm1::settleSection()
+{
+    if (Table2.State() != DataSetState::Insert && Table2.State() != DataSetState::Edit)
+        return;
+    DBGrid2->commitEditor();
+    if (Table2.Modified())
+        Table2.Post();
+    else
+        Table2.Cancel();
+}
+
 void TForm1::N8Click()
 {
     calc::calculateLeakage(m_tables, [](const QString &text) {
@@ -34,6 +45,7 @@ void TForm1::N8Click()
 
 void TForm1::N1Click()
 {
+    settleSection();
     Form2->prepare(TForm2::Mode::Add);
     Table1.Insert();
     Form2->ShowModal();
@@ -41,6 +53,7 @@ void TForm1::N1Click()
 
 void TForm1::N12Click()
 {
+    settleSection();
     Form2->prepare(TForm2::Mode::Edit);
     Table1.Edit();
     Form2->ShowModal();

@@ -569,6 +569,7 @@ void TForm1::Edit2Change()
 
 void TForm1::Button1Click()
 {
+    settleSection();
     fillSupports(m_tables, {Edit2->text(), Edit1->text(), Edit3->text(), Edit4->text(), RadioGroup1->itemIndex()});
     // The tabs stay as they are; the next "Заполнить..." or "Очистить..." sets them.
     PageControl1->hide();

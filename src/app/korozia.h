@@ -153,6 +153,10 @@ public:
     // Creates the report form and then the support editor, both hidden, and
     // connects the commands that lead to them (start-up, after FormCreate).
     void createForms();
+    // A Section being added or renamed in the section list is posted (or,
+    // with nothing typed, dropped) before a command adds Supports to it, so
+    // that they receive its key: a Support with no Section is lost to the user.
+    void settleSection();
     TQRListForm *QRListForm() const { return m_report.get(); }
     TForm2 *Form2 = nullptr;
 

@@ -110,6 +110,9 @@ public:
     void setDataSource(DataSource *source);
     DataSource *dataSource() const;
     Table *table() const;
+    // Writes what is typed in the open cell editor into its field, as leaving
+    // the grid does (a command about to settle the cursor calls it first).
+    void commitEditor() { writePendingText(); }
 
     void setOptions(GridOptions options);
     GridOptions options() const { return m_options; }

@@ -46,6 +46,8 @@ private slots:
     void calculateFromTheMenu();
     void calculateWithoutMeasurementInforms();
     void printOpensThePreviewAndReturnsWhenClosed();
+    void aNewSectionIsPostedBeforeSupportsJoinIt_data();
+    void aNewSectionIsPostedBeforeSupportsJoinIt();
 };
 
 void CommandsTest::enterOpensTheEditorOnTheCurrentSupport()
@@ -143,6 +145,48 @@ void CommandsTest::printOpensThePreviewAndReturnsWhenClosed()
     QCOMPARE(caption, QString("Print Preview"));
     // Generation walked the support view and left it on the last Support.
     QCOMPARE(w.Table1.RecNo(), 3);
+}
+
+void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<int>("supports");
+    QTest::newRow("named") << "Uchastok" << "Uchastok" << 1;
+    QTest::newRow("nothing typed") << "" << "Гомель-Жлобин" << 4;
+}
+
+// Without it the new Support would get a blank Section and vanish from
+// every view of the program.
+void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, section);
+    QFETCH(int, supports);
+    WindowFixture f(seed);
+    TForm1 &w = f.form();
+    w.createForms();
+    w.N11->trigger(); // "Добавить": a new Section, being inserted
+    w.DBGrid2->setFocus();
+    // The first letter opens the cell editor, which takes the rest.
+    for (QChar c : typed)
+        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    whenShown([&] {
+        TForm2 *d = w.Form2;
+        QTest::keyClicks(d->DBEdit1, "5");
+        QTest::keyClicks(d->DBEdit4, "3");
+        QTest::keyClicks(d->DBEdit6, "100");
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+    });
+    f.dialogs().answer(BoxButton::Ok); // the new first Support is not measured: the calculation says so
+    w.N1->trigger();
+    QCOMPARE(w.Table2.State(), DataSetState::Browse);
+    QCOMPARE(w.Table2Line->AsString(), section);
+    QCOMPARE(w.Table1.RecordCount(), supports);
+    w.Table1.Last();
+    QCOMPARE(w.Table1Line->AsInteger(), w.Table2N_line->AsInteger());
+    QCOMPARE(storedSupports(), 4);
+    QCOMPARE(f.dialogs().boxes().last().text, QStringLiteral("Нет замера на первой опоре!"));
 }
 
 QTEST_MAIN(CommandsTest)

@@ -61,7 +61,7 @@ void ReportFixture::addPlainSupports(int n)
     for (int i = 1; i <= n; ++i) {
         SupportRow r;
         r.km = 100.0 + i;
-        r.number = i;
+        r.number = (i - 1) % 32767 + 1; // support numbers are smallints
         r.type = QStringLiteral("ЖБ");
         r.resistance = 200;
         r.calculated = 1.5;

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The number of Supports a benchmark works on: KOROZIA_BENCH_SIZE when it is
+// set (bench/run-all.py runs every program at 1,000, 10,000 and 100,000),
+// the small smoke size in the CTest smoke run (KOROZIA_BENCH_SMOKE), else
+// the benchmark's own size.
+inline int benchSize(int own, int smoke)
+{
+    bool ok = false;
+    const int size = qEnvironmentVariableIntValue("KOROZIA_BENCH_SIZE", &ok);
+    if (ok && size > 0)
+        return size;
+    return qEnvironmentVariableIsSet("KOROZIA_BENCH_SMOKE") ? smoke : own;
+}
