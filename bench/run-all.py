@@ -74,6 +74,8 @@ def run(build, program, size):
             data = json.load(f)
     results = {}
     for b in data.get("benchmarks", []):
+        if b.get("error_occurred"):
+            continue
         name = b["name"].split("/")[0]
         results[name] = b["real_time"] * UNIT_TO_MS[b.get("time_unit", "ns")]
         for counter in ("page_MB", "rss_after_1_kB", "rss_after_20_kB"):

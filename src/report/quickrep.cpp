@@ -284,21 +284,33 @@ void QuickRep::applySettings(QPrinter &printer) const
     printer.setDocName(QString());
 }
 
+// A printer with the print settings and the painter begun on it; nullptr,
+// after the user was told why, when there is none or it will not start.
+std::unique_ptr<QPrinter> QuickRep::openPrinter(QPainter &painter)
+{
+    std::unique_ptr<QPrinter> printer = report::printSystem().createPrinter();
+    if (!printer) {
+        toolkit::showErrorBox(kNoPrinter);
+        return nullptr;
+    }
+    applySettings(*printer);
+    if (!painter.begin(printer.get())) {
+        toolkit::showErrorBox(kPrinterWontStart);
+        return nullptr;
+    }
+    return printer;
+}
+
 bool QuickRep::Print(QWidget *parent)
 {
     if (m_generating)
         return false;
-    std::unique_ptr<QPrinter> printer = report::printSystem().createPrinter();
-    if (!printer) {
-        toolkit::showErrorBox(kNoPrinter);
-        return false;
-    }
-    applySettings(*printer);
+    // The printer outlives the painter drawing on it.
+    std::unique_ptr<QPrinter> printer;
     QPainter painter;
-    if (!painter.begin(printer.get())) {
-        toolkit::showErrorBox(kPrinterWontStart);
+    printer = openPrinter(painter);
+    if (!printer)
         return false;
-    }
 
     PrintProgressDialog progress(parent);
     progress.show();
@@ -333,17 +345,12 @@ bool QuickRep::Print(QWidget *parent)
 bool QuickRep::printPages(const std::vector<report::ReportPage> &pages, const PrintSettings &range, QWidget *parent)
 {
     Q_UNUSED(parent);
-    std::unique_ptr<QPrinter> printer = report::printSystem().createPrinter();
-    if (!printer) {
-        toolkit::showErrorBox(kNoPrinter);
-        return false;
-    }
-    applySettings(*printer);
+    // The printer outlives the painter drawing on it.
+    std::unique_ptr<QPrinter> printer;
     QPainter painter;
-    if (!painter.begin(printer.get())) {
-        toolkit::showErrorBox(kPrinterWontStart);
+    printer = openPrinter(painter);
+    if (!printer)
         return false;
-    }
     PrinterSink sink(painter, *printer, range);
     for (std::size_t i = 0; i < pages.size() && !sink.failed(); ++i)
         sink.send(pages[i], int(i) + 1);

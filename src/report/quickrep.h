@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class QPainter;
 class QPrinter;
 class QWidget;
 class Table;
@@ -89,6 +90,7 @@ signals:
 private:
     QString textOf(QRPrintable *element, int pageNumber);
     void applySettings(QPrinter &printer) const;
+    std::unique_ptr<QPrinter> openPrinter(QPainter &painter);
 
     Table &m_dataSet;
     QRBand *m_pageHeader = nullptr;

@@ -95,19 +95,7 @@ SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool 
     try {
         openConnection(create);
     } catch (...) {
-        m_partialUpdates.clear();
-        m_insert.reset();
-        m_update.reset();
-        m_remove.reset();
-        m_read.reset();
-        m_readMany.reset();
-        m_versionQuery.reset();
-        m_begin.reset();
-        m_commit.reset();
-        m_rollback.reset();
-        m_db.close();
-        m_db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(m_connection);
+        closeConnection();
         throw;
     }
 }
@@ -121,16 +109,16 @@ SqliteTableFile::~SqliteTableFile()
             qWarning("%s", e.what());
         }
     }
+    closeConnection();
+}
+
+// Every query of the connection goes before the connection itself.
+void SqliteTableFile::closeConnection()
+{
     m_partialUpdates.clear();
-    m_insert.reset();
-    m_update.reset();
-    m_remove.reset();
-    m_read.reset();
-    m_readMany.reset();
-    m_versionQuery.reset();
-    m_begin.reset();
-    m_commit.reset();
-    m_rollback.reset();
+    for (auto *query : {&m_insert, &m_update, &m_remove, &m_read, &m_readMany, &m_versionQuery, &m_begin,
+                        &m_commit, &m_rollback})
+        query->reset();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);

@@ -58,6 +58,7 @@ private:
     };
 
     void openConnection(bool create);
+    void closeConnection();
     void createTable();
     void checkStructure();
     void checkWritable();

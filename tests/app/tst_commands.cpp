@@ -5,6 +5,7 @@
 
 #include "data/regionalsettings.h"
 #include "editor/add.h"
+#include "report/previewwindow.h"
 #include "toolkit/dbedit.h"
 
 #include <QApplication>
@@ -133,7 +134,8 @@ void CommandsTest::printOpensThePreviewAndReturnsWhenClosed()
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (QWidget *top : QApplication::topLevelWidgets()) {
-            if (top->isVisible() && top->windowTitle() == QLatin1String("Print Preview")) {
+            auto *preview = qobject_cast<PreviewWindow *>(top);
+            if (preview && preview->isVisible() && preview->isFinished()) {
                 caption = top->windowTitle();
                 poll.stop();
                 top->close();

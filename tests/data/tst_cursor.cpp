@@ -4,22 +4,13 @@
 #include "data/errors.h"
 #include "data/kortables.h"
 #include "store/error.h"
+#include "support/failure.h"
 #include "support/tempalias.h"
 
 #include <QTest>
 #include <memory>
 
 namespace {
-
-QString failure(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const SystemError &e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 // Records every data event a control would hear.
 class EventLog : public DataLink

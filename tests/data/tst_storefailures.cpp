@@ -5,6 +5,7 @@
 // values) and lose nothing that was committed.
 #include "data/kortables.h"
 #include "store/error.h"
+#include "support/failure.h"
 #include "support/tempalias.h"
 
 #include <QCryptographicHash>
@@ -22,16 +23,6 @@
 #include <memory>
 
 namespace {
-
-QString failure(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const SystemError &e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 // Every row of a table file as text, doubles by their bits, read with an
 // SQLite connection of the test's own (only while the store has it closed).

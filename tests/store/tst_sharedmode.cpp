@@ -3,6 +3,7 @@
 // and Edit re-reading the record another user changed.
 #include "data/kortables.h"
 #include "store/error.h"
+#include "support/failure.h"
 #include "support/tempalias.h"
 
 #include <QElapsedTimer>
@@ -13,16 +14,6 @@
 #include <sys/types.h>
 
 namespace {
-
-QString failure(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const SystemError &e) {
-        return e.message();
-    }
-    return QStringLiteral("<no error>");
-}
 
 // The other user: the peer program, driven line by line.
 class Peer
