@@ -267,7 +267,7 @@ DBGrid::~DBGrid()
 
 void DBGrid::setDataSource(DataSource *source)
 {
-    closeEditor();
+    closeCellEditor();
     m_model->DataLink::setDataSource(source);
     refreshed();
 }
@@ -286,14 +286,14 @@ void DBGrid::setOptions(GridOptions options)
 {
     m_options = options;
     if (!hasOption(GridOption::Editing))
-        closeEditor();
+        closeCellEditor();
     applyGeometry();
     viewport()->update();
 }
 
 void DBGrid::setColumns(const QList<GridColumn> &columns)
 {
-    closeEditor();
+    closeCellEditor();
     m_columns = columns;
     m_model->columnsChanged();
     m_selectedColumn = 0;
@@ -381,7 +381,7 @@ void DBGrid::setSelectedIndex(int column)
     if (column == m_selectedColumn)
         return;
     if (m_editorOpen && column != m_editorColumn)
-        closeEditor();
+        closeCellEditor();
     m_selectedColumn = column;
     if (m_model->currentRow() >= 0)
         scrollTo(m_model->index(m_model->currentRow(), column), EnsureVisible);
@@ -423,7 +423,7 @@ void DBGrid::refreshed()
     m_model->refresh();
     Table *t = table();
     if (m_editorOpen && (!t || !t->Active()))
-        closeEditor();
+        closeCellEditor();
     keepCurrentVisible();
     placeEditor();
     viewport()->update();
@@ -442,7 +442,7 @@ void DBGrid::scrolled()
     const int before = m_model->m_currentRow;
     m_model->m_currentRow = t->DisplayRow();
     if (before != m_model->m_currentRow)
-        closeEditor();
+        closeCellEditor();
     keepCurrentVisible();
     viewport()->update();
     verticalHeader()->viewport()->update();
@@ -472,10 +472,10 @@ void DBGrid::stateChanged()
                 m_editorOnInsert = false;
                 m_editorModified = false;
             } else {
-                closeEditor();
+                closeCellEditor();
             }
         } else if (t->State() == DataSetState::Insert && !m_editorOnInsert) {
-            closeEditor();
+            closeCellEditor();
         }
     }
     m_posting = false;
@@ -715,7 +715,7 @@ void DBGrid::escape()
         m_editorModified = false;
         return;
     }
-    closeEditor();
+    closeCellEditor();
     if (editing(t))
         t->Cancel();
 }
@@ -854,7 +854,7 @@ void DBGrid::focusLeft()
         // Enter or a command.
         if (editorModified() && editing(t))
             writeEditorText();
-        closeEditor();
+        closeCellEditor();
     }
     if (hasOption(GridOption::CancelOnExit) && t->State() == DataSetState::Insert && !t->Modified())
         t->Cancel();
@@ -902,7 +902,7 @@ void DBGrid::openEditor(std::optional<QString> initialText, bool beginEdit)
     m_editor->setFocus(Qt::OtherFocusReason);
 }
 
-void DBGrid::closeEditor()
+void DBGrid::closeCellEditor()
 {
     if (!m_editorOpen)
         return;

@@ -201,7 +201,7 @@ private:
 
     // The cell editor.
     void openEditor(std::optional<QString> initialText, bool beginEdit);
-    void closeEditor();
+    void closeCellEditor();
     void placeEditor();
     bool editorModified() const { return m_editorOpen && m_editorModified; }
     void writeEditorText();

@@ -293,9 +293,9 @@ void TypicalUseTest::fromEmptyAliasToPrintedReportAndBack()
         (m.captured(2).isEmpty() ? regularNumbers : boldNumbers) << m.captured(3);
     }
     QCOMPARE(boldNumbers.size() + regularNumbers.size(), 11);
-    for (const QString &n : {"9", "11", "13", "15", "17", "19", "21"})
+    for (const char *n : {"9", "11", "13", "15", "17", "19", "21"})
         QVERIFY2(boldNumbers.contains(n), qPrintable(boldNumbers.join(',')));
-    for (const QString &n : {"1", "3", "5", "7"})
+    for (const char *n : {"1", "3", "5", "7"})
         QVERIFY2(!boldNumbers.contains(n), qPrintable(boldNumbers.join(',')));
 
     // Closed and started again on the same alias: every value is still there.
