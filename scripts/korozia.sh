@@ -19,7 +19,7 @@ build=${BUILD_DIR:-build}
 
 packages=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins libgl-dev
+  qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins libgl-dev
   libbenchmark-dev fonts-liberation
   poppler-utils xvfb xauth xdotool desktop-file-utils appstream dpkg-dev file locales
 )

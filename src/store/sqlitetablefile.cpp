@@ -3,11 +3,13 @@
 #include "error.h"
 
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
 #include <bit>
 #include <limits>
+#include <sqlite3.h>
 
 namespace store {
 
@@ -525,7 +527,27 @@ void SqliteTableFile::write(Write &&w)
     ++m_ownWrites;
     m_bulkWrites.push_back(std::move(w));
     if (m_bulkWrites.size() >= size_t(m_bulkCommitEvery)) {
-        commit();
+        try {
+            commit();
+        } catch (const SystemError &) {
+            // The Post of this write fails like any failed write, so this
+            // write must not reach the file; the ones before it stay when
+            // the file takes them.
+            std::vector<Write> earlier = std::move(m_bulkWrites);
+            m_bulkWrites.clear();
+            earlier.pop_back();
+            try {
+                rewrite(earlier);
+            } catch (const SystemError &again) {
+                qWarning("%s", again.what());
+            }
+            try {
+                begin();
+            } catch (const SystemError &again) {
+                qWarning("%s", again.what());
+            }
+            throw;
+        }
         begin();
     }
 }
@@ -537,35 +559,47 @@ void SqliteTableFile::write(Write &&w)
 void SqliteTableFile::rescueBulk()
 {
     ++m_ownWrites;
+    std::vector<Write> earlier = std::move(m_bulkWrites);
+    m_bulkWrites.clear();
     try {
-        if (!m_commit->exec()) {
+        if (m_commit->exec()) {
             m_commit->finish();
-            m_rollback->exec();
-            m_rollback->finish();
             m_inTransaction = false;
-            begin();
-            for (const Write &w : m_bulkWrites)
-                apply(w);
-            commit();
         } else {
             m_commit->finish();
-            m_inTransaction = false;
+            rewrite(earlier);
         }
-        m_bulkWrites.clear();
-        begin();
     } catch (const SystemError &e) {
         qWarning("%s", e.what());
+    }
+    try {
+        begin();
+    } catch (const SystemError &again) {
+        qWarning("%s", again.what());
+    }
+}
+
+// The open transaction could not be committed: it is rolled back and its
+// writes are written once more in a fresh one. If that fails too, the file
+// keeps what it had before them and the error is thrown.
+void SqliteTableFile::rewrite(const std::vector<Write> &writes)
+{
+    ++m_ownWrites;
+    m_rollback->exec();
+    m_rollback->finish();
+    m_inTransaction = false;
+    try {
+        begin();
+        for (const Write &w : writes)
+            apply(w);
+        commit();
+    } catch (const SystemError &) {
         if (m_inTransaction) {
             m_rollback->exec();
             m_rollback->finish();
             m_inTransaction = false;
         }
-        m_bulkWrites.clear();
-        try {
-            begin();
-        } catch (const SystemError &again) {
-            qWarning("%s", again.what());
-        }
+        throw;
     }
 }
 
@@ -655,27 +689,9 @@ void SqliteTableFile::endBulk()
     try {
         commit();
     } catch (const SystemError &) {
-        // Write the scope's writes once more in a fresh transaction; if that
-        // fails too, the file keeps what it had before the scope.
-        ++m_ownWrites;
-        m_rollback->exec();
-        m_rollback->finish();
-        m_inTransaction = false;
         std::vector<Write> writes = std::move(m_bulkWrites);
         m_bulkWrites.clear();
-        try {
-            begin();
-            for (const Write &w : writes)
-                apply(w);
-            commit();
-        } catch (const SystemError &) {
-            if (m_inTransaction) {
-                m_rollback->exec();
-                m_rollback->finish();
-                m_inTransaction = false;
-            }
-            throw;
-        }
+        rewrite(writes);
     }
 }
 
@@ -702,9 +718,25 @@ void SqliteTableFile::setTestPragma(const QString &name, qint64 value)
         // value: the number of pages the file may still grow by.
         const qint64 pages = sqlState(QStringLiteral("PRAGMA page_count")).toLongLong();
         execSql(QStringLiteral("PRAGMA max_page_count = %1").arg(pages + value), QStringLiteral("configuring"));
+    } else if (name == QLatin1String("fail_commits")) {
+        // value: how many of the next commits SQLite turns into a rollback.
+        const QVariant handle = m_db.driver()->handle();
+        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+            throw StoreError(QStringLiteral("The SQLite handle of '%1' is not available").arg(fileName(m_path)));
+        m_failCommits = int(value);
+        sqlite3_commit_hook(*static_cast<sqlite3 *const *>(handle.constData()), &SqliteTableFile::commitHook, this);
     } else {
         throw StoreError(QStringLiteral("Unknown test setting '%1'").arg(name));
     }
+}
+
+int SqliteTableFile::commitHook(void *file)
+{
+    auto *self = static_cast<SqliteTableFile *>(file);
+    if (self->m_failCommits <= 0)
+        return 0;
+    --self->m_failCommits;
+    return 1;
 }
 
 } // namespace store

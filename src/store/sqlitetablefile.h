@@ -73,6 +73,8 @@ private:
     void begin();
     void commit();
     void rescueBulk();
+    void rewrite(const std::vector<Write> &writes);
+    static int commitHook(void *file);
     Record fetch(QSqlQuery &query) const;
 
     // Binds the parameters of one prepared statement, skipping values that
@@ -111,6 +113,7 @@ private:
     qint64 m_lastInsertKey = 0;
     int m_bulkCommitEvery;
     std::vector<Write> m_bulkWrites;
+    int m_failCommits = 0;
 };
 
 } // namespace store

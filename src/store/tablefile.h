@@ -75,7 +75,8 @@ public:
     virtual void unlockRecord(qint64 key) = 0;
 
     // For tests that simulate a refusing store with SQLite's own means:
-    // "query_only" (a read-only store) and "max_page_count" (a full disk).
+    // "query_only" (a read-only store), "max_page_count" (a full disk) and
+    // "fail_commits" (the next commits refused).
     virtual void setTestPragma(const QString &name, qint64 value) = 0;
     // A bulk transaction commits by itself after this many writes (0: the
     // store's own interval); tests shorten it to see a scope commit part-way.

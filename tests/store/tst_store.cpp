@@ -50,6 +50,8 @@ private slots:
     void positionsAndCounts();
     void requiredFieldsRefused();
     void fullDiskInBulkKeepsEarlierWrites();
+    void refusedCommitInBulk_data();
+    void refusedCommitInBulk();
     void readOnlyStoreRefusesAndKeepsData();
     void otherConnectionChangesAreSeen();
     void updateWritesEveryChange_data();
@@ -233,6 +235,66 @@ void TestStore::fullDiskInBulkKeepsEarlierWrites()
     auto again = TableFile::open("kor", "base_kor.db");
     View reread(*again);
     QCOMPARE(reread.count(), written);
+}
+
+// A bulk scope commits part-way by itself. When the file refuses that
+// commit, the Post that caused it fails and must leave nothing behind (the
+// user posts it again); the Posts before it are written again and kept when
+// the file takes them. Either way the view shows what the file holds.
+void TestStore::refusedCommitInBulk_data()
+{
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<QList<int>>("lost"); // numbers not in the file at the end
+    QList<int> chunk;
+    for (int n = 11; n <= 19; ++n)
+        chunk << n;
+    QTest::newRow("refused once") << 1 << QList<int>{};
+    QTest::newRow("refused again when written once more") << 2 << chunk;
+}
+
+void TestStore::refusedCommitInBulk()
+{
+    QFETCH(int, refusals);
+    QFETCH(QList<int>, lost);
+    TempAlias home;
+    auto file = TableFile::open("kor", "base_kor.db");
+    file->setBulkCommitInterval(10);
+    View view(*file);
+    QStringList failures;
+    {
+        BulkScope bulk(*file);
+        for (int n = 1; n <= 30; ++n) {
+            if (n == 20)
+                file->setTestPragma("fail_commits", refusals);
+            Record r = support(n, n, qint64(1));
+            const QString first = messageOf([&] { view.insert(r); });
+            if (first.isEmpty())
+                continue;
+            failures << QString("%1: %2").arg(n).arg(first);
+            Record again = support(n, n, qint64(1));
+            QCOMPARE(messageOf([&] { view.insert(again); }), QString());
+        }
+    }
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures.first().startsWith("20: ") && failures.first().contains("'base_kor.db'"),
+             qPrintable(failures.first()));
+
+    QList<int> expected;
+    for (int n = 1; n <= 30; ++n)
+        if (!lost.contains(n))
+            expected << n;
+    auto numbersOf = [](View &v) {
+        QList<int> numbers;
+        for (int i = 0; i < v.count(); ++i)
+            numbers << v.row(i)->value(2).toInt();
+        std::sort(numbers.begin(), numbers.end());
+        return numbers;
+    };
+    QCOMPARE(numbersOf(view), expected);
+    file.reset();
+    auto again = TableFile::open("kor", "base_kor.db");
+    View reread(*again);
+    QCOMPARE(numbersOf(reread), expected);
 }
 
 void TestStore::readOnlyStoreRefusesAndKeepsData()
