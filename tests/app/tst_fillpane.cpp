@@ -109,9 +109,11 @@ private slots:
     void badTexts_data();
     void badTexts();
     void numberReaching32768();
+    void refusedSave();
     void fillWithTheFilterOn();
     void fillWithNoSection();
     void clearing();
+    void clearingRefused();
     void clearingWithTheFilterOn();
     void clearingAnEmptySection();
 };
@@ -499,6 +501,30 @@ void FillPaneTest::numberReaching32768()
     QCOMPARE(storedSupports(), 3 + 3);
 }
 
+// The file refuses the fill's commit and refuses it again when the run is
+// written once more: the user hears of it, the pane stays on view, and the
+// grid shows the Section as the file holds it, without the lost run.
+void FillPaneTest::refusedSave()
+{
+    WindowFixture f(seedTwo);
+    TForm1 &w = f.form();
+    f.dialogs().answer(BoxButton::Ok);
+    w.Table1.file().setTestPragma("fail_commits", 2);
+    Run run;
+    run.count = QStringLiteral("4");
+    fill(w, run);
+    QCOMPARE(f.dialogs().boxes().size(), 1);
+    QVERIFY2(f.dialogs().boxes().first().text.contains("'base_kor.db'"),
+             qPrintable(f.dialogs().boxes().first().text));
+    QVERIFY(w.PageControl1->isVisible());
+    QVERIFY(!w.Table1.ControlsDisabled());
+    QCOMPARE(w.Table1.State(), DataSetState::Browse);
+    QCOMPARE(w.Table1.RecordCount(), 2);
+    QCOMPARE(w.DBGrid1->model()->rowCount(), 2);
+    f.close();
+    QCOMPARE(storedSupports(), 3);
+}
+
 void FillPaneTest::fillWithTheFilterOn()
 {
     WindowFixture f(seedTwo);
@@ -548,6 +574,26 @@ void FillPaneTest::clearing()
     QCOMPARE(w.Table2.RecordCount(), 2); // the Section itself stays
     w.Table2.Next();
     QCOMPARE(w.Table1.RecordCount(), 1); // and the other Section's Supports
+}
+
+// The file refuses the clearing's commit twice: every Support is still there,
+// in the file and in the grid, and the user is told.
+void FillPaneTest::clearingRefused()
+{
+    WindowFixture f(seedTwo);
+    TForm1 &w = f.form();
+    f.dialogs().answer(BoxButton::Ok);
+    w.N7->trigger();
+    w.Table1.file().setTestPragma("fail_commits", 2);
+    QTest::mouseClick(w.Button4, Qt::LeftButton);
+    QCOMPARE(f.dialogs().boxes().size(), 1);
+    QVERIFY2(f.dialogs().boxes().first().text.contains("'base_kor.db'"),
+             qPrintable(f.dialogs().boxes().first().text));
+    QVERIFY(!w.Table1.ControlsDisabled());
+    QCOMPARE(w.Table1.RecordCount(), 2);
+    QCOMPARE(w.DBGrid1->model()->rowCount(), 2);
+    f.close();
+    QCOMPARE(storedSupports(), 3);
 }
 
 void FillPaneTest::clearingWithTheFilterOn()

@@ -112,6 +112,7 @@ private slots:
     void deleteBoxAndNo_data();
     void deleteBoxAndNo();
     void deleteWithTheFilterOn();
+    void deleteRefusedByTheFile();
     void deleteOnAnEmptyList();
     void filterSwitch();
     void leaving();
@@ -739,6 +740,31 @@ void MainWindowTest::deleteWithTheFilterOn()
     QCOMPARE(storedSupports(), 0);
     Seeder s;
     QCOMPARE(s.db().Table2.RecordCount(), 1);
+}
+
+// The file refuses to save the deletion of the Supports, and refuses it again
+// when it is written once more: the Section stays with all of its Supports,
+// in the file and on the screen, and the user is told.
+void MainWindowTest::deleteRefusedByTheFile()
+{
+    WindowFixture f(seedThree);
+    TForm1 &w = f.form();
+    f.dialogs().answer(BoxButton::Ok);
+    f.dialogs().answer(BoxButton::Ok);
+    w.Table1.file().setTestPragma("fail_commits", 2);
+    w.N15->trigger();
+    QCOMPARE(f.dialogs().boxes().size(), 2);
+    const toolkit::BoxDescription error = f.dialogs().boxes().at(1);
+    QCOMPARE(error.icon, BoxIcon::Error);
+    QVERIFY2(error.text.contains("'base_kor.db'"), qPrintable(error.text));
+    QCOMPARE(w.Table2.RecordCount(), 3);
+    QCOMPARE(w.Label25->text(), kPrefix + QStringLiteral("Москва-Тверь"));
+    QVERIFY(!w.Table1.ControlsDisabled());
+    QCOMPARE(w.Table1.RecordCount(), 3);
+    QCOMPARE(w.DBGrid1->model()->rowCount(), 3);
+    f.close();
+    Seeder s;
+    QCOMPARE(s.db().Table2.RecordCount(), 3);
 }
 
 void MainWindowTest::deleteOnAnEmptyList()

@@ -124,6 +124,8 @@ private slots:
     void errors_data();
     void errors();
     void failingSupportStaysInEditing();
+    void refusedSave_data();
+    void refusedSave();
     void currentSupportRestored();
     void leakageFilterOn();
 };
@@ -267,6 +269,51 @@ void TestLeakage::failingSupportStaysInEditing()
     QVERIFY(f.db->Table1I_opory->IsNull());
     f.db->Table1.First(); // the next move settles it: the new potential is posted
     QVERIFY(sameBits(f.stored("U_ras"), Values{2.0, 2.5, _}));
+}
+
+// The file refuses the run's commit, and refuses it again when the run's
+// writes are written once more: the error reaches the user, the file keeps
+// the potentials it had, and the cursor shows the file, not the lost run.
+void TestLeakage::refusedSave_data()
+{
+    QTest::addColumn<bool>("filtered");
+    QTest::newRow("every Support") << false;
+    QTest::newRow("leakage filter on") << true;
+}
+
+void TestLeakage::refusedSave()
+{
+    QFETCH(bool, filtered);
+    const double _ = kBlank;
+    Fixture f;
+    // 50 ohm: every Support stays over the leakage limit, so the filter
+    // keeps them all listed.
+    f.section(even(10, 0.06, {20.0, _, _, 4.0}, 50), 99.0);
+    Table &t = f.db->Table1;
+    if (filtered)
+        t.SetFilter(kLeakageFilter);
+    const bool filteredBefore = t.Filtered();
+    QCOMPARE(f.run(), QString());
+    const Values before = f.stored("U_ras");
+    QVERIFY2(!std::isnan(before[1]), qPrintable(show(before)));
+
+    t.First();
+    t.Edit();
+    f.db->Table1U_izmer->SetAsFloat(40.0);
+    t.Post();
+    t.SetRecNo(2);
+    t.file().setTestPragma("fail_commits", 2);
+    const QString message = f.run();
+    QVERIFY2(message.contains("'base_kor.db'"), qPrintable(message));
+    QVERIFY(!t.ControlsDisabled());
+    QCOMPARE(t.Filtered(), filteredBefore);
+    QCOMPARE(t.State(), DataSetState::Browse);
+    QVERIFY2(sameBits(f.stored("U_ras"), before), qPrintable(show(f.stored("U_ras"))));
+    t.SetFiltered(false);
+    Values seen;
+    for (t.First(); !t.Eof(); t.Next())
+        seen << (t.FieldByName("U_ras")->IsNull() ? kBlank : t.FieldByName("U_ras")->AsFloat());
+    QVERIFY2(sameBits(seen, before), qPrintable(show(seen)));
 }
 
 void TestLeakage::currentSupportRestored()
