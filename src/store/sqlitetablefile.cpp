@@ -378,26 +378,26 @@ void SqliteTableFile::readMany(const QVector<qint64> &keys, const std::function<
     }
 }
 
-void SqliteTableFile::scanKeys(const ScanSpec &spec, const std::function<void(qint64, const double *)> &sink)
+void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
 {
     const TableDef &t = def();
     QStringList columns{t.quotedField(t.keyField)};
     QStringList order;
-    for (int f : spec.orderFields) {
+    for (int f : scan.orderFields) {
         columns << t.quotedField(f);
         order << t.quotedField(f);
     }
     order << t.quotedField(t.keyField);
     QStringList where;
     QVariantList binds;
-    if (spec.rangeField >= 0) {
-        where << t.quotedField(spec.rangeField) + QStringLiteral(" IS ?");
-        binds << spec.rangeValue;
+    if (scan.rangeField >= 0) {
+        where << t.quotedField(scan.rangeField) + QStringLiteral(" IS ?");
+        binds << scan.rangeValue;
     }
-    if (spec.filter) {
-        where << t.quotedField(spec.filter->field) + QLatin1Char(' ') + spec.filter->sqlOperator()
+    if (scan.filter) {
+        where << t.quotedField(scan.filter->field) + QLatin1Char(' ') + scan.filter->sqlOperator()
                      + QStringLiteral(" ?");
-        binds << spec.filter->value;
+        binds << scan.filter->value;
     }
     QString sql = QStringLiteral("SELECT %1 FROM %2").arg(columns.join(QLatin1Char(',')), t.sqlName);
     if (!where.isEmpty())
@@ -409,7 +409,7 @@ void SqliteTableFile::scanKeys(const ScanSpec &spec, const std::function<void(qi
         query.bindValue(i, binds[i]);
     exec(query, QStringLiteral("reading"));
     double values[4] = {0, 0, 0, 0};
-    const int n = std::min<int>(spec.orderFields.size(), 4);
+    const int n = std::min<int>(scan.orderFields.size(), 4);
     while (query.next()) {
         for (int i = 0; i < n; ++i) {
             const QVariant v = query.value(i + 1);

@@ -53,7 +53,7 @@ public:
     virtual void readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink) = 0;
     // Calls the sink with the key and the order values of every record the
     // scan selects, in scan order.
-    virtual void scanKeys(const ScanSpec &spec,
+    virtual void scanKeys(const ScanSpec &scan,
                           const std::function<void(qint64 key, const double *order)> &sink) = 0;
     virtual FileStamp stamp() = 0;
 

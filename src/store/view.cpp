@@ -120,17 +120,17 @@ void View::setFilter(const std::optional<Condition> &condition)
 
 ScanSpec View::scanSpec() const
 {
-    ScanSpec spec;
-    spec.orderFields = m_orderFields;
+    ScanSpec scan;
+    scan.orderFields = m_orderFields;
     if (m_ranged) {
-        spec.rangeField = m_rangeField;
-        spec.rangeValue = m_rangeValue;
+        scan.rangeField = m_rangeField;
+        scan.rangeValue = m_rangeValue;
         // Within a range the first index field is the same everywhere.
-        if (!spec.orderFields.isEmpty() && spec.orderFields.first() == m_rangeField)
-            spec.orderFields.removeFirst();
+        if (!scan.orderFields.isEmpty() && scan.orderFields.first() == m_rangeField)
+            scan.orderFields.removeFirst();
     }
-    spec.filter = m_filter;
-    return spec;
+    scan.filter = m_filter;
+    return scan;
 }
 
 ViewKey View::keyOf(const Record &record) const
@@ -157,9 +157,9 @@ bool View::belongs(const Record &record) const
 void View::reload()
 {
     m_keys->clear();
-    const ScanSpec spec = scanSpec();
-    const int n = spec.orderFields.size();
-    m_file.scanKeys(spec, [&](qint64 id, const double *order) {
+    const ScanSpec scan = scanSpec();
+    const int n = scan.orderFields.size();
+    m_file.scanKeys(scan, [&](qint64 id, const double *order) {
         ViewKey key;
         key.id = id;
         if (n > 0)
