@@ -521,7 +521,7 @@ void SqliteTableFile::write(Write &&w)
     try {
         apply(w);
     } catch (const SystemError &) {
-        rescueBulk();
+        rescueBulk(BulkFailure::Write);
         throw;
     }
     ++m_ownWrites;
@@ -530,39 +530,29 @@ void SqliteTableFile::write(Write &&w)
         try {
             commit();
         } catch (const SystemError &) {
-            // The Post of this write fails like any failed write, so this
-            // write must not reach the file; the ones before it stay when
-            // the file takes them.
-            std::vector<Write> earlier = std::move(m_bulkWrites);
-            m_bulkWrites.clear();
-            earlier.pop_back();
-            try {
-                rewrite(earlier);
-            } catch (const SystemError &again) {
-                qWarning("%s", again.what());
-            }
-            try {
-                begin();
-            } catch (const SystemError &again) {
-                qWarning("%s", again.what());
-            }
+            rescueBulk(BulkFailure::Commit);
             throw;
         }
         begin();
     }
 }
 
-// A write inside a bulk transaction failed. What was written before it must
-// stay: commit it now. SQLite rolls the whole transaction back on some
-// failures (a full disk), so when there is nothing left to commit, the
-// earlier writes of the transaction are written again first.
-void SqliteTableFile::rescueBulk()
+// A write inside a bulk transaction failed, or the commit that followed it
+// did. What was written before it must stay: commit it now. SQLite rolls the
+// whole transaction back on some failures (a full disk), so when there is
+// nothing left to commit, the earlier writes are written again. A refused
+// commit leaves out the write that caused it: its Post fails like any failed
+// write, and the user may post it again.
+void SqliteTableFile::rescueBulk(BulkFailure failure)
 {
     ++m_ownWrites;
     std::vector<Write> earlier = std::move(m_bulkWrites);
     m_bulkWrites.clear();
     try {
-        if (m_commit->exec()) {
+        if (failure == BulkFailure::Commit) {
+            earlier.pop_back();
+            rewrite(earlier);
+        } else if (m_commit->exec()) {
             m_commit->finish();
             m_inTransaction = false;
         } else {

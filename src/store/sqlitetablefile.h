@@ -72,7 +72,8 @@ private:
     void write(Write &&write);
     void begin();
     void commit();
-    void rescueBulk();
+    enum class BulkFailure { Write, Commit };
+    void rescueBulk(BulkFailure failure);
     void rewrite(const std::vector<Write> &writes);
     static int commitHook(void *file);
     Record fetch(QSqlQuery &query) const;
