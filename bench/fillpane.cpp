@@ -72,7 +72,10 @@ Bench &bench()
     return *g_bench;
 }
 
-void BM_Fill(benchmark::State &state)
+// Times `act` after `prepare` has set the Section up, counting the grid's
+// repaints during `act`; `expected` is the number of Supports it leaves.
+void measurePane(benchmark::State &state, void (Bench::*prepare)(), void (Bench::*act)(), int expected,
+                 const char *notWhole)
 {
     if (runLength() > 65536) {
         state.SkipWithError("a run of more than 65,536 Supports leaves the range of support numbers");
@@ -82,43 +85,29 @@ void BM_Fill(benchmark::State &state)
     int paints = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        b.clear();
+        (b.*prepare)();
         b.counter.paints = 0;
         state.ResumeTiming();
         QElapsedTimer timer;
         timer.start();
-        b.fill();
+        (b.*act)();
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         paints += b.counter.paints;
-        if (b.form().Table1.RecordCount() != runLength())
-            state.SkipWithError("the fill is not whole");
+        if (b.form().Table1.RecordCount() != expected)
+            state.SkipWithError(notWhole);
     }
     state.counters["repaints"] = benchmark::Counter(paints, benchmark::Counter::kAvgIterations);
+}
+
+void BM_Fill(benchmark::State &state)
+{
+    measurePane(state, &Bench::clear, &Bench::fill, runLength(), "the fill is not whole");
 }
 BENCHMARK(BM_Fill)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 void BM_Clear(benchmark::State &state)
 {
-    if (runLength() > 65536) {
-        state.SkipWithError("a run of more than 65,536 Supports leaves the range of support numbers");
-        return;
-    }
-    Bench &b = bench();
-    int paints = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        b.fill();
-        b.counter.paints = 0;
-        state.ResumeTiming();
-        QElapsedTimer timer;
-        timer.start();
-        b.clear();
-        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
-        paints += b.counter.paints;
-        if (b.form().Table1.RecordCount() != 0)
-            state.SkipWithError("the clearing is not whole");
-    }
-    state.counters["repaints"] = benchmark::Counter(paints, benchmark::Counter::kAvgIterations);
+    measurePane(state, &Bench::fill, &Bench::clear, 0, "the clearing is not whole");
 }
 BENCHMARK(BM_Clear)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 

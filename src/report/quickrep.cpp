@@ -78,6 +78,26 @@ void abandon(QPainter &painter, QPrinter &printer)
         QFile::remove(printer.outputFileName());
 }
 
+// Ends a print job once its pages are sent: a job that stopped, failed or
+// printed nothing is abandoned with the user told why (a stopped one needs no
+// word); otherwise the job is closed. True when the pages reached the printer.
+bool finishPrint(QPainter &painter, QPrinter &printer, const PrinterSink &sink, bool complete)
+{
+    if (!complete || sink.failed() || sink.printed() == 0) {
+        abandon(painter, printer);
+        if (sink.failed())
+            toolkit::showErrorBox(kPrinterStopped);
+        else if (complete)
+            toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
+        return false;
+    }
+    if (!painter.end()) {
+        toolkit::showErrorBox(kPrinterUnfinished);
+        return false;
+    }
+    return true;
+}
+
 // Sends a preview's pages into it, for as long as it is there and shows the
 // report's own pages.
 class PreviewSink : public report::PageSink
@@ -327,19 +347,7 @@ bool QuickRep::Print(QWidget *parent)
         throw; // shown by the handler that asked for the print
     }
     progress.hide();
-    if (!complete || sink.failed() || sink.printed() == 0) {
-        abandon(painter, *printer);
-        if (sink.failed())
-            toolkit::showErrorBox(kPrinterStopped);
-        else if (complete)
-            toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
-        return false;
-    }
-    if (!painter.end()) {
-        toolkit::showErrorBox(kPrinterUnfinished);
-        return false;
-    }
-    return true;
+    return finishPrint(painter, *printer, sink, complete);
 }
 
 bool QuickRep::printPages(const std::vector<report::ReportPage> &pages, const PrintSettings &range, QWidget *parent)
@@ -354,19 +362,7 @@ bool QuickRep::printPages(const std::vector<report::ReportPage> &pages, const Pr
     PrinterSink sink(painter, *printer, range);
     for (std::size_t i = 0; i < pages.size() && !sink.failed(); ++i)
         sink.send(pages[i], int(i) + 1);
-    if (sink.failed() || sink.printed() == 0) {
-        abandon(painter, *printer);
-        if (sink.failed())
-            toolkit::showErrorBox(kPrinterStopped);
-        else
-            toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
-        return false;
-    }
-    if (!painter.end()) {
-        toolkit::showErrorBox(kPrinterUnfinished);
-        return false;
-    }
-    return true;
+    return finishPrint(painter, *printer, sink, true);
 }
 
 bool QuickRep::PrinterSetup(int lastPage, QWidget *parent)
