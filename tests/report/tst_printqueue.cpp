@@ -157,6 +157,11 @@ void TestPrintQueue::initTestCase()
     const QString complaint = restorePrintSystem();
     QVERIFY2(complaint.isEmpty(), qPrintable(complaint + u'\n' + m_cups.logTail()));
     QVERIFY(m_dir.isValid());
+    // For looking at what the printer got: REPORT_KEEP_PDF=1 keeps the jobs.
+    if (qEnvironmentVariableIsSet("REPORT_KEEP_PDF")) {
+        m_cups.keepFolder();
+        qInfo("print jobs in %s/out", qPrintable(m_cups.folder()));
+    }
 }
 
 void TestPrintQueue::init()

@@ -53,6 +53,9 @@ public:
     QStringList allJobs() const;
 
     QString socketPath() const { return m_dir.filePath(QStringLiteral("cups.sock")); }
+    // Leaves the folder behind (for looking at the jobs by eye).
+    void keepFolder() { m_dir.setAutoRemove(false); }
+    QString folder() const { return m_dir.path(); }
     // The end of the scheduler's log, for failure messages.
     QString logTail() const;
 
