@@ -104,7 +104,7 @@ QString PrivateCups::start()
                                                                                    QStringLiteral("/sbin")});
     const QString serverBin = systemServerBin();
     if (cupsd.isEmpty() || serverBin.isEmpty())
-        return QStringLiteral("the CUPS scheduler is not installed (Debian package cups)");
+        return QStringLiteral("the CUPS scheduler is not installed (Debian packages cups-daemon and cups-client)");
 
     QDir dir(m_dir.path());
     for (const char *sub : {"conf", "bin/backend", "spool/tmp", "cache", "state", "log", "out"})
@@ -119,9 +119,18 @@ QString PrivateCups::start()
     script.replace("@OUT@", path(QStringLiteral("out")).toLocal8Bit());
     // Owner-only: as root the scheduler then runs the backend as root, so it
     // can write into this folder.
-    if (!writeFile(path(QStringLiteral("bin/backend/")) + kBackend, script,
-                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+    const QString backend = path(QStringLiteral("bin/backend/")) + kBackend;
+    if (!writeFile(backend, script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
         return QStringLiteral("cannot write the backend");
+    if (!runTool(backend, {}, 5000).ok)
+        return QStringLiteral("programs cannot be run from ") + m_dir.path()
+               + QStringLiteral(" (mounted noexec?); point TMPDIR at a folder that allows it");
+    // The scheduler runs from a copy: a security profile for the system's
+    // cupsd (AppArmor) would keep it from reading a configuration outside
+    // /etc/cups and from running a backend from this folder.
+    const QString scheduler = path(QStringLiteral("cupsd"));
+    if (!QFileInfo::exists(scheduler) && !QFile::copy(cupsd, scheduler))
+        return QStringLiteral("cannot copy ") + cupsd;
 
     const QByteArray conf = "Listen " + socketPath().toLocal8Bit() + "\n"
                             "LogLevel warn\n"
@@ -151,7 +160,7 @@ QString PrivateCups::start()
     m_cupsd.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_cupsd.setStandardOutputFile(path(QStringLiteral("log/cupsd.out")));
     m_cupsd.setStandardErrorFile(path(QStringLiteral("log/cupsd.out")), QIODevice::Append);
-    m_cupsd.start(cupsd, {QStringLiteral("-f"), QStringLiteral("-c"), path(QStringLiteral("conf/cupsd.conf")),
+    m_cupsd.start(scheduler, {QStringLiteral("-f"), QStringLiteral("-c"), path(QStringLiteral("conf/cupsd.conf")),
                           QStringLiteral("-s"), path(QStringLiteral("conf/cups-files.conf"))});
     if (!m_cupsd.waitForStarted(10000))
         return QStringLiteral("cupsd did not start: ") + m_cupsd.errorString();
