@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QPainter>
+#include <QPrintEngine>
 #include <QPrinter>
 
 namespace {
@@ -33,6 +34,10 @@ const QString kNothingInRange = QStringLiteral(
 const QString kChosenPrinterGone = QStringLiteral(
     "The printer \"%1\" chosen in the printer setup is not available any more, so nothing was printed. Choose a "
     "printer in the printer setup.");
+
+// The print engine property under which Qt's CUPS printer keeps the job
+// options its print dialog sets (page set, job priority, banners, ...).
+const auto kJobOptions = QPrintEngine::PrintEnginePropertyKey(0xfe00);
 
 // Keeps the finished pages inside the print range, to be sent once the run is whole.
 class RangeSink : public report::PageSink
@@ -74,6 +79,9 @@ bool sendPages(QPrinter &printer, const std::vector<report::ReportPage> &pages, 
         toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
         return false;
     }
+    // Qt leaves the page order to the program.
+    if (printer.pageOrder() == QPrinter::LastPageFirst)
+        std::reverse(chosen.begin(), chosen.end());
     QPainter painter;
     if (!painter.begin(&printer)) {
         toolkit::showErrorBox(kPrinterWontStart);
@@ -297,9 +305,14 @@ void QuickRep::applySettings(QPrinter &printer) const
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageOrientation(m_settings.orientation);
     printer.setCopyCount(std::max(1, m_settings.copies));
-    printer.setDuplex(QPrinter::DuplexNone);
+    printer.setCollateCopies(m_settings.collate);
+    printer.setPageOrder(m_settings.pageOrder);
+    printer.setColorMode(m_settings.colorMode);
+    printer.setDuplex(m_settings.duplex);
     printer.setPaperSource(QPrinter::Upper);
     printer.setDocName(QString());
+    if (!m_settings.jobOptions.isEmpty())
+        printer.printEngine()->setProperty(kJobOptions, m_settings.jobOptions);
 }
 
 // A printer with the print settings; nullptr, after the user was told why,
@@ -369,6 +382,11 @@ bool QuickRep::PrinterSetup(int lastPage, QWidget *parent)
     m_settings.printerName = printer->outputFormat() == QPrinter::NativeFormat ? printer->printerName() : QString();
     m_settings.copies = std::max(1, printer->copyCount());
     m_settings.orientation = printer->pageLayout().orientation();
+    m_settings.collate = printer->collateCopies();
+    m_settings.pageOrder = printer->pageOrder();
+    m_settings.colorMode = printer->colorMode();
+    m_settings.duplex = printer->duplex();
+    m_settings.jobOptions = printer->printEngine()->property(kJobOptions).toStringList();
     if (printer->printRange() == QPrinter::PageRange) {
         m_settings.allPages = false;
         m_settings.fromPage = std::max(1, printer->fromPage());

@@ -7,13 +7,14 @@
 #include <QObject>
 #include <QPageLayout>
 #include <QPointer>
+#include <QPrinter>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QPainter;
-class QPrinter;
 class QWidget;
 class Table;
 class PreviewWindow;
@@ -30,6 +31,12 @@ struct PrintSettings
     bool allPages = true;
     int fromPage = 1;
     int toPage = 1;
+    // The rest of the print dialog's choices, kept as the user made them.
+    bool collate = true;
+    QPrinter::PageOrder pageOrder = QPrinter::FirstPageFirst;
+    QPrinter::ColorMode colorMode = QPrinter::Color;
+    QPrinter::DuplexMode duplex = QPrinter::DuplexNone;
+    QStringList jobOptions; // the print system's own (page set, job priority, ...)
 
     bool inRange(int page) const { return allPages || (page >= fromPage && page <= toPage); }
     friend bool operator==(const PrintSettings &, const PrintSettings &) = default;

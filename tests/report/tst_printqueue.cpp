@@ -234,15 +234,22 @@ void TestPrintQueue::printerSetup_data()
     QTest::addColumn<int>("from"); // 0: the range is left alone
     QTest::addColumn<int>("to");
     QTest::addColumn<int>("copies");
+    QTest::addColumn<bool>("choices"); // Collate off, Reverse on, odd pages only
     QTest::addColumn<QString>("printer"); // empty: the one the dialog offers
     QTest::addColumn<QStringList>("printed"); // the first row of each printed page
     QTest::addColumn<int>("jobCopies");
     QTest::addColumn<QString>("queue");
+    QTest::addColumn<QStringList>("options"); // of the job; "-x": x is not one
     const QStringList all{"1", "43", "90"};
-    QTest::newRow("pages 2 to 3") << true << 2 << 3 << 1 << "" << QStringList{"43", "90"} << 1 << "korozia";
-    QTest::newRow("two copies") << true << 0 << 0 << 2 << "" << all << 2 << "korozia";
-    QTest::newRow("other printer") << true << 0 << 0 << 1 << "other" << all << 1 << "other";
-    QTest::newRow("cancelled") << false << 3 << 3 << 3 << "other" << all << 1 << "korozia";
+    const QStringList plain{"-Collate", "-page-set=odd"};
+    QTest::newRow("pages 2 to 3") << true << 2 << 3 << 1 << false << "" << QStringList{"43", "90"} << 1 << "korozia"
+                                  << plain;
+    QTest::newRow("two copies") << true << 0 << 0 << 2 << false << "" << all << 2 << "korozia"
+                                << QStringList{"Collate", "-page-set=odd"};
+    QTest::newRow("two copies, other choices") << true << 0 << 0 << 2 << true << "" << QStringList{"90", "43", "1"}
+                                               << 2 << "korozia" << QStringList{"-Collate", "page-set=odd"};
+    QTest::newRow("other printer") << true << 0 << 0 << 1 << false << "other" << all << 1 << "other" << plain;
+    QTest::newRow("cancelled") << false << 3 << 3 << 3 << true << "other" << all << 1 << "korozia" << plain;
 }
 
 void TestPrintQueue::printerSetup()
@@ -251,10 +258,12 @@ void TestPrintQueue::printerSetup()
     QFETCH(int, from);
     QFETCH(int, to);
     QFETCH(int, copies);
+    QFETCH(bool, choices);
     QFETCH(QString, printer);
     QFETCH(QStringList, printed);
     QFETCH(int, jobCopies);
     QFETCH(QString, queue);
+    QFETCH(QStringList, options);
     ReportFixture f;
     f.addSection(QStringLiteral("A"));
     addSupports(f, 100);
@@ -299,6 +308,19 @@ void TestPrintQueue::printerSetup()
                 }
                 typeInto(copiesBox, copies);
                 QCOMPARE(copiesBox->value(), copies);
+                if (choices) {
+                    auto *collate = d.findChild<QCheckBox *>(QStringLiteral("collate"));
+                    auto *reverse = d.findChild<QCheckBox *>(QStringLiteral("reverse"));
+                    auto *pageSet = d.findChild<QComboBox *>(QStringLiteral("pageSetCombo"));
+                    QVERIFY(collate && collate->isChecked() && reverse && pageSet);
+                    QTest::mouseClick(collate, Qt::LeftButton, {}, QPoint(4, collate->height() / 2));
+                    QTest::mouseClick(reverse, Qt::LeftButton, {}, QPoint(4, reverse->height() / 2));
+                    QTest::mouseClick(pageSet, Qt::LeftButton);
+                    QTest::keyClick(pageSet->view(), Qt::Key_Down);
+                    QTest::keyClick(pageSet->view(), Qt::Key_Return);
+                    QCOMPARE(pageSet->currentText(), QString("Odd Pages"));
+                    QVERIFY(!collate->isChecked() && reverse->isChecked());
+                }
             },
             confirm);
         w.PrintSetup->trigger();
@@ -310,6 +332,10 @@ void TestPrintQueue::printerSetup()
     QCOMPARE(jobs[0].copies, jobCopies);
     QCOMPARE(jobs[0].queue, queue);
     QCOMPARE(firstNumbers(jobs[0].document), printed);
+    const QStringList given = jobs[0].options.split(u' ');
+    for (const QString &option : options)
+        QVERIFY2(option.startsWith(u'-') ? !given.contains(option.mid(1)) : given.contains(option),
+                 qPrintable(option + QStringLiteral(" in ") + jobs[0].options));
 }
 
 void TestPrintQueue::progressAndCancel_data()
