@@ -16,6 +16,8 @@
 #include <QPrintEngine>
 #include <QPrinter>
 
+#include <algorithm>
+
 namespace {
 
 const QString kNoPrinter = QStringLiteral(
