@@ -22,6 +22,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins libgl-dev
   libbenchmark-dev fonts-liberation
   poppler-utils xvfb xauth xdotool desktop-file-utils appstream dpkg-dev file locales
+  cups-daemon cups-client
 )
 missing=()
 for p in "${packages[@]}"; do

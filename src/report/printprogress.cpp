@@ -39,8 +39,8 @@ void PrintProgressDialog::setProgress(int percent)
     if (percent / 5 == m_shown / 5)
         return;
     m_shown = percent;
-    m_bar->setValue(percent);
     m_line->setText(lineText(percent));
+    m_bar->setValue(percent);
 }
 
 void PrintProgressDialog::reject()

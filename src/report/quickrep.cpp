@@ -13,7 +13,10 @@
 #include <QFile>
 #include <QLocale>
 #include <QPainter>
+#include <QPrintEngine>
 #include <QPrinter>
+
+#include <algorithm>
 
 namespace {
 
@@ -30,41 +33,28 @@ const QString kPrinterUnfinished =
 const QString kNothingInRange = QStringLiteral(
     "No page of the report lies within the chosen print range, so nothing was printed. Choose the pages again in "
     "the printer setup.");
+const QString kChosenPrinterGone = QStringLiteral(
+    "The printer \"%1\" chosen in the printer setup is not available any more, so nothing was printed. Choose a "
+    "printer in the printer setup.");
 
-// Sends the finished pages inside the print range to the printer, one sheet
-// each, and drops the others.
-class PrinterSink : public report::PageSink
+// The print engine property under which Qt's CUPS printer keeps the job
+// options its print dialog sets (page set, job priority, banners, ...).
+const auto kJobOptions = QPrintEngine::PrintEnginePropertyKey(0xfe00);
+
+// Keeps the finished pages inside the print range, to be sent once the run is whole.
+class RangeSink : public report::PageSink
 {
 public:
-    PrinterSink(QPainter &painter, QPrinter &printer, const PrintSettings &range)
-        : m_painter(painter), m_printer(printer), m_range(range)
+    explicit RangeSink(const PrintSettings &range) : m_range(range) {}
+    void pageFinished(report::ReportPage &&page, int pageNumber) override
     {
+        if (m_range.inRange(pageNumber))
+            pages.push_back(std::move(page));
     }
-
-    void pageFinished(report::ReportPage &&page, int pageNumber) override { send(page, pageNumber); }
-
-    void send(const report::ReportPage &page, int pageNumber)
-    {
-        if (m_failed || !m_range.inRange(pageNumber))
-            return;
-        if (m_printed > 0 && !m_printer.newPage()) {
-            m_failed = true;
-            return;
-        }
-        const double pixelsPerMm = m_printer.resolution() / 25.4;
-        report::renderPageFitted(m_painter, page, m_printer.paperRect(QPrinter::DevicePixel).size(), pixelsPerMm);
-        ++m_printed;
-    }
-
-    bool failed() const { return m_failed; }
-    int printed() const { return m_printed; }
+    std::vector<report::ReportPage> pages;
 
 private:
-    QPainter &m_painter;
-    QPrinter &m_printer;
     PrintSettings m_range;
-    int m_printed = 0;
-    bool m_failed = false;
 };
 
 // Gives up a print job that was begun: the printer drops it; a PDF that was
@@ -78,18 +68,36 @@ void abandon(QPainter &painter, QPrinter &printer)
         QFile::remove(printer.outputFileName());
 }
 
-// Ends a print job once its pages are sent: a job that stopped, failed or
-// printed nothing is abandoned with the user told why (a stopped one needs no
-// word); otherwise the job is closed. True when the pages reached the printer.
-bool finishPrint(QPainter &painter, QPrinter &printer, const PrinterSink &sink, bool complete)
+// Sends the pages inside the range to the printer as one job, a sheet each,
+// and tells the user when they could not all be sent. True when the job was
+// handed over whole.
+bool sendPages(QPrinter &printer, const std::vector<report::ReportPage> &pages, const PrintSettings &range)
 {
-    if (!complete || sink.failed() || sink.printed() == 0) {
-        abandon(painter, printer);
-        if (sink.failed())
-            toolkit::showErrorBox(kPrinterStopped);
-        else if (complete)
-            toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
+    std::vector<const report::ReportPage *> chosen;
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        if (range.inRange(int(i) + 1))
+            chosen.push_back(&pages[i]);
+    if (chosen.empty()) {
+        toolkit::messageDlg(kNothingInRange, toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
         return false;
+    }
+    // Qt leaves the page order to the program.
+    if (printer.pageOrder() == QPrinter::LastPageFirst)
+        std::reverse(chosen.begin(), chosen.end());
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        toolkit::showErrorBox(kPrinterWontStart);
+        return false;
+    }
+    const double pixelsPerMm = printer.resolution() / 25.4;
+    const QSizeF paper = printer.paperRect(QPrinter::DevicePixel).size();
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        if (i > 0 && !printer.newPage()) {
+            abandon(painter, printer);
+            toolkit::showErrorBox(kPrinterStopped);
+            return false;
+        }
+        report::renderPageFitted(painter, *chosen[i], paper, pixelsPerMm);
     }
     if (!painter.end()) {
         toolkit::showErrorBox(kPrinterUnfinished);
@@ -299,14 +307,19 @@ void QuickRep::applySettings(QPrinter &printer) const
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageOrientation(m_settings.orientation);
     printer.setCopyCount(std::max(1, m_settings.copies));
-    printer.setDuplex(QPrinter::DuplexNone);
+    printer.setCollateCopies(m_settings.collate);
+    printer.setPageOrder(m_settings.pageOrder);
+    printer.setColorMode(m_settings.colorMode);
+    printer.setDuplex(m_settings.duplex);
     printer.setPaperSource(QPrinter::Upper);
     printer.setDocName(QString());
+    if (!m_settings.jobOptions.isEmpty())
+        printer.printEngine()->setProperty(kJobOptions, m_settings.jobOptions);
 }
 
-// A printer with the print settings and the painter begun on it; nullptr,
-// after the user was told why, when there is none or it will not start.
-std::unique_ptr<QPrinter> QuickRep::openPrinter(QPainter &painter)
+// A printer with the print settings; nullptr, after the user was told why,
+// when there is none or the one chosen in the printer setup has gone.
+std::unique_ptr<QPrinter> QuickRep::preparedPrinter()
 {
     std::unique_ptr<QPrinter> printer = report::printSystem().createPrinter();
     if (!printer) {
@@ -314,8 +327,11 @@ std::unique_ptr<QPrinter> QuickRep::openPrinter(QPainter &painter)
         return nullptr;
     }
     applySettings(*printer);
-    if (!painter.begin(printer.get())) {
-        toolkit::showErrorBox(kPrinterWontStart);
+    // A printer name the print system no longer knows is kept silently, and
+    // the job would go to some other printer.
+    if (!m_settings.printerName.isEmpty() && printer->outputFormat() == QPrinter::NativeFormat
+        && printer->printerName() != m_settings.printerName) {
+        toolkit::showErrorBox(kChosenPrinterGone.arg(m_settings.printerName));
         return nullptr;
     }
     return printer;
@@ -325,44 +341,32 @@ bool QuickRep::Print(QWidget *parent)
 {
     if (m_generating)
         return false;
-    // The printer outlives the painter drawing on it.
-    std::unique_ptr<QPrinter> printer;
-    QPainter painter;
-    printer = openPrinter(painter);
+    std::unique_ptr<QPrinter> printer = preparedPrinter();
     if (!printer)
         return false;
 
-    PrintProgressDialog progress(parent);
-    progress.show();
-    progress.raise();
-    PrinterSink sink(painter, *printer, m_settings);
-    Hooks hooks;
-    hooks.stop = [&] { return progress.cancelled() || sink.failed(); };
-    hooks.progress = [&](int percent) { progress.setProgress(percent); };
-    bool complete = false;
-    try {
-        complete = generate(sink, hooks);
-    } catch (...) {
-        abandon(painter, *printer);
-        throw; // shown by the handler that asked for the print
+    // The pages are made first and handed to the printer only when the run
+    // is whole: the print system takes a job once it is closed and cannot
+    // take back part of one, so "Cancel" must come before anything is sent.
+    RangeSink kept(m_settings);
+    {
+        PrintProgressDialog progress(parent);
+        progress.show();
+        progress.raise();
+        Hooks hooks;
+        hooks.stop = [&] { return progress.cancelled(); };
+        hooks.progress = [&](int percent) { progress.setProgress(percent); };
+        if (!generate(kept, hooks))
+            return false;
     }
-    progress.hide();
-    return finishPrint(painter, *printer, sink, complete);
+    return sendPages(*printer, kept.pages, PrintSettings());
 }
 
 bool QuickRep::printPages(const std::vector<report::ReportPage> &pages, const PrintSettings &range, QWidget *parent)
 {
     Q_UNUSED(parent);
-    // The printer outlives the painter drawing on it.
-    std::unique_ptr<QPrinter> printer;
-    QPainter painter;
-    printer = openPrinter(painter);
-    if (!printer)
-        return false;
-    PrinterSink sink(painter, *printer, range);
-    for (std::size_t i = 0; i < pages.size() && !sink.failed(); ++i)
-        sink.send(pages[i], int(i) + 1);
-    return finishPrint(painter, *printer, sink, true);
+    std::unique_ptr<QPrinter> printer = preparedPrinter();
+    return printer && sendPages(*printer, pages, range);
 }
 
 bool QuickRep::PrinterSetup(int lastPage, QWidget *parent)
@@ -380,6 +384,11 @@ bool QuickRep::PrinterSetup(int lastPage, QWidget *parent)
     m_settings.printerName = printer->outputFormat() == QPrinter::NativeFormat ? printer->printerName() : QString();
     m_settings.copies = std::max(1, printer->copyCount());
     m_settings.orientation = printer->pageLayout().orientation();
+    m_settings.collate = printer->collateCopies();
+    m_settings.pageOrder = printer->pageOrder();
+    m_settings.colorMode = printer->colorMode();
+    m_settings.duplex = printer->duplex();
+    m_settings.jobOptions = printer->printEngine()->property(kJobOptions).toStringList();
     if (printer->printRange() == QPrinter::PageRange) {
         m_settings.allPages = false;
         m_settings.fromPage = std::max(1, printer->fromPage());

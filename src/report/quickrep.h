@@ -7,13 +7,14 @@
 #include <QObject>
 #include <QPageLayout>
 #include <QPointer>
+#include <QPrinter>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 class QPainter;
-class QPrinter;
 class QWidget;
 class Table;
 class PreviewWindow;
@@ -30,6 +31,12 @@ struct PrintSettings
     bool allPages = true;
     int fromPage = 1;
     int toPage = 1;
+    // The rest of the print dialog's choices, kept as the user made them.
+    bool collate = true;
+    QPrinter::PageOrder pageOrder = QPrinter::FirstPageFirst;
+    QPrinter::ColorMode colorMode = QPrinter::Color;
+    QPrinter::DuplexMode duplex = QPrinter::DuplexNone;
+    QStringList jobOptions; // the print system's own (page set, job priority, ...)
 
     bool inRange(int page) const { return allPages || (page >= fromPage && page <= toPage); }
     friend bool operator==(const PrintSettings &, const PrintSettings &) = default;
@@ -71,10 +78,11 @@ public:
     // the end, false when it was stopped. The date is taken once.
     bool generate(report::PageSink &sink, const Hooks &hooks);
 
-    // The report generated again straight onto the printer of the print
-    // settings; only the pages inside the print range are sent. A "Printing
-    // progress" window shows how far it is and can cancel the job. True when
-    // the job was sent whole.
+    // The report generated again for the printer of the print settings; only
+    // the pages inside the print range are sent, as one job once the run is
+    // whole. A "Printing progress" window shows how far it is; its "Cancel"
+    // ends the run before anything reaches the printer. True when the job
+    // was sent whole.
     bool Print(QWidget *parent);
     // Pages already made (a loaded file), each scaled to the printer's page,
     // within the given range.
@@ -90,7 +98,7 @@ signals:
 private:
     QString textOf(QRPrintable *element, int pageNumber);
     void applySettings(QPrinter &printer) const;
-    std::unique_ptr<QPrinter> openPrinter(QPainter &painter);
+    std::unique_ptr<QPrinter> preparedPrinter();
 
     Table &m_dataSet;
     QRBand *m_pageHeader = nullptr;

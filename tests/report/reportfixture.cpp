@@ -1,10 +1,12 @@
 #include "reportfixture.h"
 
+#include "report/previewwindow.h"
 #include "store/tablefile.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTimer>
 #include <QXmlStreamReader>
 
 ReportFixture::ReportFixture()
@@ -104,9 +106,30 @@ bool PdfPrintSystem::runPrintDialog(QPrinter &printer, int lastPage, QWidget *)
     return true;
 }
 
-namespace {
+ScriptedFiles::ScriptedFiles() : m_previous(report::installFileDialogs(this)) {}
 
-QByteArray run(const QString &program, const QStringList &args)
+ScriptedFiles::~ScriptedFiles()
+{
+    report::installFileDialogs(m_previous);
+}
+
+QString ScriptedFiles::saveFileName(QWidget *, const QString &caption, const QString &filters, QString *selected)
+{
+    captions << caption;
+    lastFilters = filters;
+    if (selected)
+        *selected = saveFilter.isEmpty() ? filters.section(QStringLiteral(";;"), 0, 0) : saveFilter;
+    return path;
+}
+
+QString ScriptedFiles::openFileName(QWidget *, const QString &caption, const QString &filters)
+{
+    captions << caption;
+    lastFilters = filters;
+    return path;
+}
+
+QByteArray runTool(const QString &program, const QStringList &args)
 {
     QProcess p;
     p.start(program, args);
@@ -118,13 +141,15 @@ QByteArray run(const QString &program, const QStringList &args)
     return p.readAllStandardOutput();
 }
 
+namespace {
+
 constexpr double kMmPerPoint = 25.4 / 72.0;
 
 } // namespace
 
 int pdfPageCount(const QString &path)
 {
-    const QString info = QString::fromUtf8(run(QStringLiteral("pdfinfo"), {path}));
+    const QString info = QString::fromUtf8(runTool(QStringLiteral("pdfinfo"), {path}));
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^Pages:\\s+(\\d+)"),
                                                          QRegularExpression::MultilineOption)
                                           .match(info);
@@ -134,7 +159,7 @@ int pdfPageCount(const QString &path)
 std::vector<PdfWord> pdfWords(const QString &path)
 {
     std::vector<PdfWord> words;
-    QXmlStreamReader xml(run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), path, QStringLiteral("-")}));
+    QXmlStreamReader xml(runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), path, QStringLiteral("-")}));
     int page = 0;
     while (!xml.atEnd()) {
         xml.readNext();
@@ -159,7 +184,7 @@ std::vector<PdfWord> pdfWords(const QString &path)
 std::vector<PdfText> pdfTexts(const QString &path)
 {
     std::vector<PdfText> texts;
-    const QByteArray out = run(QStringLiteral("pdftohtml"),
+    const QByteArray out = runTool(QStringLiteral("pdftohtml"),
                                {QStringLiteral("-xml"), QStringLiteral("-i"), QStringLiteral("-stdout"),
                                 QStringLiteral("-q"), path});
     QXmlStreamReader xml(out);
@@ -194,6 +219,40 @@ std::vector<PdfText> pdfTexts(const QString &path)
         }
     }
     return texts;
+}
+
+std::vector<std::pair<QString, double>> firstColumn(const std::vector<PdfWord> &words, int page)
+{
+    constexpr double kUnit = 25.4 / 96.0;
+    std::vector<std::pair<QString, double>> result;
+    static const QRegularExpression number(QStringLiteral("^\\d+$"));
+    for (const PdfWord &w : words)
+        if (w.page == page && w.xMax < 12.7 + 79 * kUnit && w.yMin > 27.8 && w.yMin < 279 && number.match(w.text).hasMatch())
+            result.emplace_back(w.text, w.yMin);
+    std::sort(result.begin(), result.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
+    return result;
+}
+
+bool withPreview(ReportFixture &f, const std::function<void(PreviewWindow &)> &body)
+{
+    QPointer<PreviewWindow> window;
+    auto opened = QObject::connect(f.form->QuickRep1, &QuickRep::previewOpened,
+                                   [&](PreviewWindow *w) { window = w; });
+    bool ran = false;
+    std::function<void()> poll = [&] {
+        if (window && window->isFinished()) {
+            ran = true;
+            body(*window);
+            if (window && !window->isClosing())
+                window->close();
+        } else {
+            QTimer::singleShot(2, poll);
+        }
+    };
+    QTimer::singleShot(0, poll);
+    f.form->QuickRep1->Preview();
+    QObject::disconnect(opened);
+    return ran;
 }
 
 namespace {

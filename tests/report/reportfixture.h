@@ -9,9 +9,12 @@
 #include <QPrinter>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
+
+class PreviewWindow;
 
 // One Support as a test writes it; an empty optional is a blank value.
 struct SupportRow
@@ -66,6 +69,28 @@ private:
     report::PrintSystem *m_previous;
 };
 
+// The file dialogs answered by the test: both return path; the save dialog
+// reports saveFilter as chosen (the first filter when it is empty).
+class ScriptedFiles : public report::FileDialogs
+{
+public:
+    ScriptedFiles();
+    ~ScriptedFiles() override;
+    QString saveFileName(QWidget *, const QString &caption, const QString &filters, QString *selected) override;
+    QString openFileName(QWidget *, const QString &caption, const QString &filters) override;
+
+    QString path;
+    QString saveFilter;
+    QString lastFilters;
+    QStringList captions;
+
+private:
+    report::FileDialogs *m_previous;
+};
+
+// The standard output of a tool; a failure of the current test when it fails.
+QByteArray runTool(const QString &program, const QStringList &args);
+
 // A word of pdftotext -bbox, positions in millimetres.
 struct PdfWord
 {
@@ -84,6 +109,14 @@ struct PdfText
     bool bold;
 };
 std::vector<PdfText> pdfTexts(const QString &path);
+// The support number in the first column of each row of a page, with the top
+// of its text, top to bottom.
+std::vector<std::pair<QString, double>> firstColumn(const std::vector<PdfWord> &words, int page);
+
+// Runs "Печать" and, once the pages are all made, the body with the open
+// window; then closes it if the body did not. Returns when "Печать" returns;
+// false when the body never ran.
+bool withPreview(ReportFixture &f, const std::function<void(PreviewWindow &)> &body);
 
 // The pages of one generation, collected without any window.
 std::vector<report::ReportPage> generatePages(QuickRep &report);

@@ -28,30 +28,6 @@
 
 namespace {
 
-// Runs "Печать" and, once the pages are all made, the body with the open
-// window; then closes it if the body did not. Returns when "Печать" returns.
-bool withPreview(ReportFixture &f, const std::function<void(PreviewWindow &)> &body)
-{
-    QPointer<PreviewWindow> window;
-    auto opened = QObject::connect(f.form->QuickRep1, &QuickRep::previewOpened,
-                                   [&](PreviewWindow *w) { window = w; });
-    bool ran = false;
-    std::function<void()> poll = [&] {
-        if (window && window->isFinished()) {
-            ran = true;
-            body(*window);
-            if (window && !window->isClosing())
-                window->close();
-        } else {
-            QTimer::singleShot(2, poll);
-        }
-    };
-    QTimer::singleShot(0, poll);
-    f.form->QuickRep1->Preview();
-    QObject::disconnect(opened);
-    return ran;
-}
-
 QSize pagePixels100(const QWidget &w)
 {
     return QSize(int(std::lround(210.0 / 25.4 * w.logicalDpiX())), int(std::lround(297.0 / 25.4 * w.logicalDpiY())));
@@ -65,34 +41,6 @@ QImage picture(const report::ReportPage &page)
     report::renderPage(p, page, 2.0);
     return image;
 }
-
-class ScriptedFiles : public report::FileDialogs
-{
-public:
-    ScriptedFiles() : m_previous(report::installFileDialogs(this)) {}
-    ~ScriptedFiles() override { report::installFileDialogs(m_previous); }
-    QString saveFileName(QWidget *, const QString &caption, const QString &filters, QString *selected) override
-    {
-        captions << caption;
-        lastFilters = filters;
-        if (selected)
-            *selected = saveFilter.isEmpty() ? filters.section(QStringLiteral(";;"), 0, 0) : saveFilter;
-        return path;
-    }
-    QString openFileName(QWidget *, const QString &caption, const QString &filters) override
-    {
-        captions << caption;
-        lastFilters = filters;
-        return path;
-    }
-    QString path;
-    QString saveFilter;
-    QString lastFilters;
-    QStringList captions;
-
-private:
-    report::FileDialogs *m_previous;
-};
 
 } // namespace
 

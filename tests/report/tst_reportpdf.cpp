@@ -45,18 +45,6 @@ const PdfWord *findWord(const std::vector<PdfWord> &words, int page, const QStri
     return nullptr;
 }
 
-// The number in the first column of each row of a page, with the top of its text.
-std::vector<std::pair<QString, double>> firstColumn(const std::vector<PdfWord> &words, int page)
-{
-    std::vector<std::pair<QString, double>> result;
-    static const QRegularExpression number(QStringLiteral("^\\d+$"));
-    for (const PdfWord &w : words)
-        if (w.page == page && w.xMax < 12.7 + 79 * kUnit && w.yMin > 27.8 && w.yMin < 279 && number.match(w.text).hasMatch())
-            result.emplace_back(w.text, w.yMin);
-    std::sort(result.begin(), result.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
-    return result;
-}
-
 } // namespace
 
 class TestReportPdf : public QObject
