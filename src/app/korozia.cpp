@@ -552,9 +552,17 @@ void TForm1::N7Click()
 
 void TForm1::hidePane()
 {
+    // The focus leaves the pane before it hides, so it never passes through the section list.
+    returnToSupportGrid();
     PageControl1->setTabVisible(0, false);
     PageControl1->setTabVisible(1, false);
     PageControl1->hide();
+}
+
+void TForm1::returnToSupportGrid()
+{
+    activateWindow();
+    DBGrid1->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm1::Edit2Change()
@@ -572,6 +580,7 @@ void TForm1::Button1Click()
     settleSection();
     fillSupports(m_tables, {Edit2->text(), Edit1->text(), Edit3->text(), Edit4->text(), RadioGroup1->itemIndex()});
     // The tabs stay as they are; the next "Заполнить..." or "Очистить..." sets them.
+    returnToSupportGrid();
     PageControl1->hide();
 }
 
