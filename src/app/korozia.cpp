@@ -12,6 +12,7 @@
 #include "toolkit/dialogs.h"
 #include "toolkit/guard.h"
 #include "toolkit/pagecontrol.h"
+#include "toolkit/placement.h"
 
 #include <QAction>
 #include <QEvent>
@@ -431,7 +432,7 @@ void TForm1::showEvent(QShowEvent *event)
         // Centred on the screen when first shown.
         m_placed = true;
         if (QScreen *s = screen())
-            move(s->availableGeometry().center() - rect().center());
+            toolkit::centreWindow(this, s->availableGeometry());
     }
     QMainWindow::showEvent(event);
 }

@@ -1,21 +1,26 @@
 // The windows on a real desktop (an X server with a window manager), where
-// the window manager hands the keyboard from window to window: after the
-// support editor and after the panes the main window has the keyboard with
-// the support grid focused. Keys and clicks go through the X server, as a
-// user's do.
+// the window manager hands the keyboard from window to window and draws the
+// frames: after the support editor and after the panes the main window has
+// the keyboard with the support grid focused, and the main window, the
+// editor and the message boxes are centred frame and all. Keys and clicks go
+// through the X server, as a user's do.
 #include "appfixture.h"
 
 #include "calc/fpu.h"
 #include "editor/add.h"
 #include "support/xsession.h"
 #include "toolkit/application.h"
+#include "toolkit/dialogs.h"
 #include "toolkit/pagecontrol.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -30,6 +35,20 @@ void click(const QWidget *widget)
     const QPoint at = widget->mapToGlobal(widget->rect().center());
     xdotool({QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()), QStringLiteral("click"),
              QStringLiteral("1")});
+}
+
+bool centred(const QRect &frame, const QRect &area)
+{
+    const QPoint off = frame.center() - area.center();
+    return std::abs(off.x()) <= 1 && std::abs(off.y()) <= 1;
+}
+
+// The frame of a window once the window manager has centred it (or after 3 s).
+QRect settledFrame(const QWidget *window, const QRect &area)
+{
+    const QWindow *handle = window->windowHandle();
+    static_cast<void>(QTest::qWaitFor([&] { return centred(handle->frameGeometry(), area); }, 3000));
+    return handle->frameGeometry();
 }
 
 // Runs the action once the condition holds, polled from whatever event loop
@@ -108,6 +127,7 @@ private slots:
     void editorGivesTheKeyboardBack();
     void paneGivesTheKeyboardBack_data();
     void paneGivesTheKeyboardBack();
+    void windowsAreCentredFrameAndAll();
 };
 
 void DesktopTest::initTestCase()
@@ -181,6 +201,32 @@ void DesktopTest::paneGivesTheKeyboardBack()
     click(pressed);
     QTRY_VERIFY(!w.PageControl1->isVisible());
     checkTheSupportGridHasTheKeyboard(w);
+}
+
+void DesktopTest::windowsAreCentredFrameAndAll()
+{
+    WindowFixture f(threeSupports(), false);
+    TForm1 &w = desktopWindow(f);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    const QRect screen = w.screen()->availableGeometry();
+    const QRect main = settledFrame(&w, screen);
+    QRect desktop;
+    for (const QScreen *s : QGuiApplication::screens())
+        desktop = desktop.united(s->geometry());
+    QRect editor, box;
+    when(&w, [&] { return w.Form2->isActiveWindow(); }, [&] {
+        editor = settledFrame(w.Form2, desktop);
+        click(w.Form2->Button2);
+    });
+    when(&w, [] { return activeBox() != nullptr; }, [&] {
+        box = settledFrame(activeBox(), screen);
+        key(QStringLiteral("Return"));
+    });
+    w.N12->trigger();
+    toolkit::messageDlg(QStringLiteral("Centred?"), toolkit::MessageKind::Information, toolkit::BoxButton::Ok);
+    QVERIFY2(centred(main, screen), qPrintable(QDebug::toString(main)));
+    QVERIFY2(centred(editor, desktop), qPrintable(QDebug::toString(editor)));
+    QVERIFY2(centred(box, screen), qPrintable(QDebug::toString(box)));
 }
 
 int main(int argc, char **argv)
