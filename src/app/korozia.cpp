@@ -4,6 +4,7 @@
 #include "sections.h"
 
 #include "report/print.h"
+#include "report/previewwindow.h"
 
 #include "data/numberformat.h"
 #include "data/numberreader.h"
@@ -15,6 +16,7 @@
 #include "toolkit/placement.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -435,6 +437,17 @@ void TForm1::showEvent(QShowEvent *event)
             toolkit::centreWindow(this, s->availableGeometry());
     }
     QMainWindow::showEvent(event);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // Closing the main window ends the program: an open report preview goes
+    // with it (its generation stops), so "Печать" returns and the event loop
+    // can end.
+    if (m_report)
+        if (PreviewWindow *preview = m_report->QuickRep1->previewWindow())
+            preview->close();
+    QMainWindow::closeEvent(event);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
