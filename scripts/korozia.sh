@@ -21,7 +21,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins libgl-dev
   libbenchmark-dev fonts-liberation
-  poppler-utils xvfb xauth xdotool desktop-file-utils appstream dpkg-dev file locales
+  poppler-utils xvfb xauth xdotool openbox x11-utils desktop-file-utils appstream dpkg-dev file locales
   cups-daemon cups-client
 )
 missing=()

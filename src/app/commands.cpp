@@ -49,6 +49,7 @@ void TForm1::N1Click()
     Form2->prepare(TForm2::Mode::Add);
     Table1.Insert();
     Form2->ShowModal();
+    returnToSupportGrid();
 }
 
 void TForm1::N12Click()
@@ -57,6 +58,7 @@ void TForm1::N12Click()
     Form2->prepare(TForm2::Mode::Edit);
     Table1.Edit();
     Form2->ShowModal();
+    returnToSupportGrid();
 }
 
 void TForm1::N10Click()

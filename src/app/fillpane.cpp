@@ -6,20 +6,23 @@
 #include "data/errors.h"
 #include "data/kortables.h"
 #include "data/numberreader.h"
+#include "data/regionalsettings.h"
 #include "store/tablefile.h"
 
 #include <limits>
 
 namespace {
 
-// The start chainage rounded to a 32-bit float. The empty text is 0; any
-// other text that is not decimal text is refused: taking some other value
-// silently would write a whole run of Supports at a wrong chainage.
+// The start chainage rounded to a 32-bit float, with the point or the regional
+// decimal separator. The empty text is 0; any other text that is not decimal
+// text is refused: taking some other value silently would write a whole run
+// of Supports at a wrong chainage.
 float startChainage(const QString &text)
 {
     if (text.isEmpty())
         return 0.0f;
-    const std::optional<float> value = numread::readDecimalTextAsFloat(text);
+    const std::optional<float> value =
+        numread::readDecimalTextAsFloat(text, RegionalSettings::instance().decimalSeparator());
     if (!value)
         throw ConvertError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
     return *value;

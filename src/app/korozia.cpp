@@ -4,6 +4,7 @@
 #include "sections.h"
 
 #include "report/print.h"
+#include "report/previewwindow.h"
 
 #include "data/numberformat.h"
 #include "data/numberreader.h"
@@ -12,8 +13,10 @@
 #include "toolkit/dialogs.h"
 #include "toolkit/guard.h"
 #include "toolkit/pagecontrol.h"
+#include "toolkit/placement.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -431,9 +434,20 @@ void TForm1::showEvent(QShowEvent *event)
         // Centred on the screen when first shown.
         m_placed = true;
         if (QScreen *s = screen())
-            move(s->availableGeometry().center() - rect().center());
+            toolkit::centreWindow(this, s->availableGeometry());
     }
     QMainWindow::showEvent(event);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // Closing the main window ends the program: an open report preview goes
+    // with it (its generation stops), so "Печать" returns and the event loop
+    // can end.
+    if (m_report)
+        if (PreviewWindow *preview = m_report->QuickRep1->previewWindow())
+            preview->close();
+    QMainWindow::closeEvent(event);
 }
 
 bool TForm1::eventFilter(QObject *watched, QEvent *event)
@@ -552,9 +566,17 @@ void TForm1::N7Click()
 
 void TForm1::hidePane()
 {
+    // The focus leaves the pane before it hides, so it never passes through the section list.
+    returnToSupportGrid();
     PageControl1->setTabVisible(0, false);
     PageControl1->setTabVisible(1, false);
     PageControl1->hide();
+}
+
+void TForm1::returnToSupportGrid()
+{
+    activateWindow();
+    DBGrid1->setFocus(Qt::OtherFocusReason);
 }
 
 void TForm1::Edit2Change()
@@ -572,6 +594,7 @@ void TForm1::Button1Click()
     settleSection();
     fillSupports(m_tables, {Edit2->text(), Edit1->text(), Edit3->text(), Edit4->text(), RadioGroup1->itemIndex()});
     // The tabs stay as they are; the next "Заполнить..." or "Очистить..." sets them.
+    returnToSupportGrid();
     PageControl1->hide();
 }
 

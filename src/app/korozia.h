@@ -157,6 +157,12 @@ public:
     // with nothing typed, dropped) before a command adds Supports to it, so
     // that they receive its key: a Support with no Section is lost to the user.
     void settleSection();
+    // After the support editor or a pane closes: the main window takes the
+    // keyboard again, with the support grid focused, so that Enter reopens
+    // the editor at once. The window manager does not always give it back
+    // (a box shown just before a dialog closes leaves no window focused), and
+    // a hidden pane would hand its focus on to the section list.
+    void returnToSupportGrid();
     TQRListForm *QRListForm() const { return m_report.get(); }
     TForm2 *Form2 = nullptr;
 
@@ -165,6 +171,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

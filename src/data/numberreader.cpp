@@ -263,11 +263,14 @@ qint32 readWholeNumber(const QString &text)
     return qint32(value);
 }
 
-std::optional<float> readDecimalTextAsFloat(const QString &text)
+std::optional<float> readDecimalTextAsFloat(const QString &text, QChar regionalSeparator)
 {
-    qsizetype i = skipSpaces(text, 0);
+    // Either separator reads as the point; a text with both has two and is refused.
+    QString pointed = text;
+    pointed.replace(regionalSeparator, u'.');
+    qsizetype i = skipSpaces(pointed, 0);
     Scanned scanned;
-    if (!scanNumber(text, i, u'.', Mantissa::DigitRequired, scanned) || i != text.size())
+    if (!scanNumber(pointed, i, u'.', Mantissa::DigitRequired, scanned) || i != pointed.size())
         return std::nullopt;
     return convert<float>(scanned);
 }

@@ -45,13 +45,14 @@ void checkSmallintRange(double value, const QString &fieldName);
 qint32 readWholeNumber(const QString &text);
 
 // Decimal text of the fill pane's start chainage: leading spaces, an optional
-// sign, digits, optionally "." and digits (digits on at least one side of the
-// point), optionally "E"/"e", an optional sign and at least one digit; nothing
-// after. Rounded straight from the decimal text to the nearest 32-bit float,
+// sign, digits, optionally a separator and digits (digits on at least one side
+// of it), optionally "E"/"e", an optional sign and at least one digit; nothing
+// after. The separator is the point or the regional one (the user types
+// "12,5" under Russian settings, as everywhere else in the program). Rounded straight from the decimal text to the nearest 32-bit float,
 // ties to even (never through a double first). Returns std::nullopt for text
 // of any other form, the empty text included, and for a value whose nearest
 // float would be infinite; a value too small for a float reads as 0. Zero is
 // always +0.
-std::optional<float> readDecimalTextAsFloat(const QString &text);
+std::optional<float> readDecimalTextAsFloat(const QString &text, QChar regionalSeparator = u'.');
 
 } // namespace numread

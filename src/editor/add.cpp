@@ -5,6 +5,7 @@
 #include "toolkit/dbedit.h"
 #include "toolkit/dialogs.h"
 #include "toolkit/guard.h"
+#include "toolkit/placement.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -119,9 +120,7 @@ void TForm2::showEvent(QShowEvent *event)
         QRect desktop;
         for (const QScreen *screen : QGuiApplication::screens())
             desktop = desktop.united(screen->geometry());
-        QRect frame = frameGeometry();
-        frame.moveCenter(desktop.center());
-        move(frame.topLeft());
+        toolkit::centreWindow(this, desktop);
         m_placed = true;
     }
     QDialog::showEvent(event);

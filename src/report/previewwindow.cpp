@@ -147,8 +147,8 @@ PreviewWindow::PreviewWindow(QuickRep *report, QWidget *parent) : QMainWindow(pa
     auto makeAction = [&](const QString &name, const QString &hint, void (PreviewWindow::*handler)()) {
         auto *action = new QAction(toolIcon(name), hint, this);
         action->setObjectName(name);
+        // The hint is a tooltip only: the status bar keeps its two panels.
         action->setToolTip(hint);
-        action->setStatusTip(hint);
         m_toolBar->addAction(action);
         toolkit::connectGuarded(action, &QAction::triggered, this, handler);
         return action;
@@ -181,6 +181,9 @@ PreviewWindow::PreviewWindow(QuickRep *report, QWidget *parent) : QMainWindow(pa
     m_toolBar->addSeparator();
     ExitButton = new QAction(QStringLiteral("&Close"), this);
     ExitButton->setObjectName(QStringLiteral("ExitButton"));
+    // A tool button shows the icon text, whose "&" is kept only when it is set
+    // explicitly: the underlined C and Alt+C.
+    ExitButton->setIconText(ExitButton->text());
     m_toolBar->addAction(ExitButton);
     if (auto *button = qobject_cast<QToolButton *>(m_toolBar->widgetForAction(ExitButton)))
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);

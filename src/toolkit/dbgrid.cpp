@@ -85,6 +85,28 @@ private:
     DBGrid *m_grid;
 };
 
+// The title row: the titles as a header draws them, and right of the last
+// title the grid's own colour, as right of the last column below.
+class TitleHeader : public QHeaderView
+{
+public:
+    explicit TitleHeader(DBGrid *grid) : QHeaderView(Qt::Horizontal, grid), m_grid(grid) {}
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QHeaderView::paintEvent(event);
+        const int end = length() - offset();
+        if (end < viewport()->width()) {
+            QPainter painter(viewport());
+            painter.fillRect(QRect(end, 0, viewport()->width() - end, viewport()->height()), m_grid->color());
+        }
+    }
+
+private:
+    DBGrid *m_grid;
+};
+
 } // namespace
 
 // ---------------------------------------------------------------- model
@@ -227,6 +249,7 @@ DBGrid::DBGrid(QWidget *parent)
 {
     m_color = palette().color(QPalette::Base);
     m_titleFont = font();
+    setHorizontalHeader(new TitleHeader(this));
     setVerticalHeader(new IndicatorHeader(this));
     setModel(m_model);
     setSelectionMode(QAbstractItemView::NoSelection);
@@ -316,6 +339,7 @@ void DBGrid::setColor(const QColor &color)
     p.setColor(QPalette::Base, color);
     viewport()->setPalette(p);
     viewport()->update();
+    horizontalHeader()->viewport()->update();
 }
 
 void DBGrid::setTitleFont(const QFont &font)

@@ -1,5 +1,7 @@
 #include "qtdialogs.h"
 
+#include "placement.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -179,13 +181,8 @@ void MessageBoxDialog::keyPressEvent(QKeyEvent *event)
 void MessageBoxDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (QScreen *screen = boxScreen()) {
-        const QRect frame = frameGeometry();
-        const QPoint offset = pos() - frame.topLeft();
-        QRect centred = frame;
-        centred.moveCenter(screen->availableGeometry().center());
-        move(centred.topLeft() + offset);
-    }
+    if (QScreen *screen = boxScreen())
+        centreWindow(this, screen->availableGeometry());
 }
 
 // The close box, Alt+F4 and anything else that rejects the dialog.

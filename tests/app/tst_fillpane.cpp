@@ -335,10 +335,10 @@ void FillPaneTest::chainagesToTheBit()
     QCOMPARE(supports(w), expected);
     QCOMPARE(cellText(w.DBGrid1, 0, 3), QStringLiteral("12,345"));
     QCOMPARE(cellText(w.DBGrid1, 3, 3), QStringLiteral("12,525"));
-    // "0.1" is the float nearest to 0.1.
+    // "0,1" (the regional separator, as the point) is the float nearest to 0.1.
     w.Table2.First();
     run = Run{};
-    run.chainage = QStringLiteral("0.1");
+    run.chainage = QStringLiteral("0,1");
     run.count = QStringLiteral("1");
     run.spacing = QStringLiteral("0");
     fill(w, run);
@@ -424,8 +424,8 @@ void FillPaneTest::badTexts_data()
     QTest::newRow("start number empty") << "start" << "" << "'' is not a valid integer value.";
     QTest::newRow("start number 1.5") << "start" << "1.5" << "'1.5' is not a valid integer value.";
     QTest::newRow("count abc") << "count" << "abc" << "'abc' is not a valid integer value.";
-    QTest::newRow("chainage with a comma") << "chainage" << "12,345"
-                                           << "'12,345' is not a valid floating point value.";
+    QTest::newRow("chainage with both separators") << "chainage" << "12,3.45"
+                                                   << "'12,3.45' is not a valid floating point value.";
     QTest::newRow("chainage 1e") << "chainage" << "1e" << "'1e' is not a valid floating point value.";
     QTest::newRow("distance beyond 32 bits") << "spacing" << "1000000000"
                                              << "4 Supports at 1000000000 m apart reach 3000000000 m, beyond the "

@@ -371,6 +371,10 @@ void MainWindowTest::sectionListSettings()
     QCOMPARE(cellPixel(g, 1, 0, QPoint(240, 2)).rgb(), toolkit::clMoneyGreen().rgb());
     const QImage below = g->viewport()->grab(QRect(5, g->viewport()->height() - 3, 1, 1)).toImage();
     QCOMPARE(below.pixelColor(0, 0).rgb(), toolkit::clMoneyGreen().rgb());
+    // And in the title row, right of the title.
+    const QHeaderView *titles = g->horizontalHeader();
+    const QImage right = titles->viewport()->grab(QRect(titles->length() + 5, titles->height() / 2, 1, 1)).toImage();
+    QCOMPARE(right.pixelColor(0, 0).rgb(), toolkit::clMoneyGreen().rgb());
 }
 
 void MainWindowTest::movingFollowsTheSection_data()

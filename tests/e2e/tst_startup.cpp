@@ -2,14 +2,17 @@
 // with no configuration it creates the default alias and its empty tables
 // and runs until it is told to close; with the alias configured at a missing
 // folder it shows no main window, only the last-chance box, and ends with
-// exit code 1 once the box is answered.
+// exit code 1 once the box is answered; closed with its report preview open,
+// it ends with exit code 0.
 #include "store/schema.h"
 #include "support/tempalias.h"
+#include "support/xsession.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -26,20 +29,29 @@ QProcessEnvironment environment(const TempAlias &home)
     return env;
 }
 
-QString tool(const QString &name)
+// The program on the session's display, with the home's aliases.
+QProcessEnvironment environment(const TempAlias &home, const XSession &session)
 {
-    return QStandardPaths::findExecutable(name);
+    QProcessEnvironment env = environment(home);
+    env.insert(QStringLiteral("DISPLAY"), session.display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    return env;
 }
 
-// The output of a short command, or an empty string.
-QString output(const QString &program, const QStringList &arguments, const QProcessEnvironment &env)
+// The first visible window whose title matches, once there is one (20 s at
+// most, and only while the program runs); empty when there is none.
+QString waitForWindow(const QString &title, const QProcessEnvironment &env, const QProcess &program)
 {
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, arguments);
-    if (!p.waitForFinished(10000))
-        p.kill();
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 20000 && program.state() == QProcess::Running) {
+        const QString found =
+            xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"), title}, env);
+        if (!found.isEmpty())
+            return found.section(u'\n', 0, 0);
+        QTest::qWait(200);
+    }
+    return QString();
 }
 
 // The statements that made a table file, as SQLite keeps them.
@@ -73,6 +85,8 @@ class StartupTest : public QObject
 private slots:
     void freshMachineGetsTheDefaultAlias();
     void missingFolderEndsWithTheLastChanceBox();
+    void closingWithThePreviewOpenEndsTheProgram_data();
+    void closingWithThePreviewOpenEndsTheProgram();
 };
 
 void StartupTest::freshMachineGetsTheDefaultAlias()
@@ -105,60 +119,34 @@ void StartupTest::freshMachineGetsTheDefaultAlias()
 
 void StartupTest::missingFolderEndsWithTheLastChanceBox()
 {
-    const QString xvfb = tool(QStringLiteral("Xvfb"));
-    const QString xdotool = tool(QStringLiteral("xdotool"));
-    if (xvfb.isEmpty() || xdotool.isEmpty())
-        QSKIP("Xvfb and xdotool are needed to answer the box as a user would (scripts/korozia.sh installs them)");
+    XSession session;
+    if (!session.isRunning())
+        QSKIP(qPrintable(session.error()));
 
     TempAlias home;
     const QString missing = home.root() + QStringLiteral("/no/such/folder");
     home.configure(QStringLiteral("kor"), missing);
-
-    // A display of our own; -displayfd tells which number it took.
-    QProcess server;
-    server.start(xvfb, {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                        QStringLiteral("0"), QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                        QStringLiteral("tcp")});
-    QVERIFY(server.waitForStarted(10000));
-    QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine(), 20000);
-    const QString display = QStringLiteral(":") + QString::fromLatin1(server.readLine()).trimmed();
-
-    QProcessEnvironment env = environment(home);
-    env.insert(QStringLiteral("DISPLAY"), display);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const QProcessEnvironment env = environment(home, session);
     QProcess program;
     program.setProcessEnvironment(env);
     program.start(QStringLiteral(KOROZIA_EXECUTABLE), QStringList());
     QVERIFY(program.waitForStarted(10000));
 
     // The box, and no main window; nobody may be left waiting on it.
-    QString box;
-    QElapsedTimer waited;
-    waited.start();
-    while (box.isEmpty() && waited.elapsed() < 20000 && program.state() == QProcess::Running) {
-        box = output(xdotool, {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("^Application Error$")},
-                     env);
-        if (box.isEmpty())
-            QTest::qWait(200);
-    }
+    const QString box = waitForWindow(QStringLiteral("^Application Error$"), env, program);
     if (box.isEmpty()) {
         program.kill();
-        server.kill();
         program.waitForFinished(5000);
-        server.waitForFinished(5000);
         QFAIL(qPrintable(QStringLiteral("no last-chance box; the program wrote: ")
                          + QString::fromUtf8(program.readAllStandardError())));
     }
-    QCOMPARE(output(xdotool, {QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("Программа расчета")}, env),
+    QCOMPARE(xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("Программа расчета")}, env),
              QString());
-    output(xdotool, {QStringLiteral("windowfocus"), QStringLiteral("--sync"), box.section('\n', 0, 0),
-                     QStringLiteral("key"), QStringLiteral("Return")},
-           env);
+    xdotool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), box, QStringLiteral("key"), QStringLiteral("Return")},
+            env);
     const bool ended = program.waitForFinished(15000);
     if (!ended)
         program.kill();
-    server.terminate();
-    server.waitForFinished(5000);
     QVERIFY2(ended, "the box did not close on Enter");
     QCOMPARE(program.exitCode(), 1);
     const QString written = QString::fromUtf8(program.readAllStandardError());
@@ -168,6 +156,52 @@ void StartupTest::missingFolderEndsWithTheLastChanceBox()
              qPrintable(written));
     // The store created nothing in a folder the user configured.
     QVERIFY(!QFileInfo::exists(missing));
+}
+
+void StartupTest::closingWithThePreviewOpenEndsTheProgram_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Выход") << "menu";
+    QTest::newRow("close box") << "close box";
+}
+
+void StartupTest::closingWithThePreviewOpenEndsTheProgram()
+{
+    QFETCH(QString, how);
+    XSession session;
+    if (!session.isRunning())
+        QSKIP(qPrintable(session.error()));
+    TempAlias home;
+    const QProcessEnvironment env = environment(home, session);
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KOROZIA_EXECUTABLE), QStringList());
+    QVERIFY(program.waitForStarted(10000));
+    auto kill = qScopeGuard([&] {
+        program.kill();
+        program.waitForFinished(5000);
+    });
+    const QString main = waitForWindow(QStringLiteral("^Программа расчета тока утечки опор$"), env, program);
+    QVERIFY(!main.isEmpty());
+    // "Файл", the first menu; "Печать", its first item.
+    const QStringList fileMenu = {QStringLiteral("mousemove"), QStringLiteral("--window"), main, QStringLiteral("12"),
+                                  QStringLiteral("8"), QStringLiteral("click"), QStringLiteral("1")};
+    xdotool(fileMenu, env);
+    xdotool({QStringLiteral("key"), QStringLiteral("Down"), QStringLiteral("Return")}, env);
+    QVERIFY(!waitForWindow(QStringLiteral("^Print Preview$"), env, program).isEmpty());
+
+    // Back to the main window, behind the maximized preview, and leave.
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), main}, env);
+    if (how == u"menu") {
+        xdotool(fileMenu, env);
+        xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")}, env); // "Выход", the last
+    } else {
+        xdotool({QStringLiteral("key"), QStringLiteral("alt+F4")}, env); // the window manager's close
+    }
+    QVERIFY2(program.waitForFinished(10000), "the program still runs with its preview open");
+    kill.dismiss();
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(StartupTest)

@@ -19,6 +19,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
@@ -122,15 +123,30 @@ void TestPreview::windowAndButtons()
         auto *exit = qobject_cast<QToolButton *>(w->toolBar()->widgetForAction(w->ExitButton));
         QVERIFY(exit);
         QCOMPARE(exit->toolButtonStyle(), Qt::ToolButtonTextOnly);
+        QCOMPARE(exit->text(), QString("&Close")); // the C underlined
         QVERIFY(!w->PrintSetup->isEnabled());
         QVERIFY(!w->Print->isEnabled());
         QCOMPARE(w->progressText(), QString("0%"));
         QCOMPARE(w->pageInfoText(), QString("Page"));
         QCOMPARE(w->pageCount(), 0);
     });
-    QVERIFY(withPreview(f, [](PreviewWindow &) {}));
+    QPointer<PreviewWindow> window;
+    QVERIFY(withPreview(f, [&](PreviewWindow &w) {
+        window = &w;
+        // The pointer over each button: its hint is a tooltip, the status bar keeps its panels.
+        for (QAction *a : w.toolBar()->actions()) {
+            if (QWidget *button = w.toolBar()->widgetForAction(a); button && !a->isSeparator()) {
+                QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), button->mapToGlobal(QPointF(2, 2)));
+                QApplication::sendEvent(button, &enter);
+                QCOMPARE(w.statusBar()->currentMessage(), QString());
+            }
+        }
+        QTest::keyClick(&w, Qt::Key_C, Qt::AltModifier);
+        QTRY_VERIFY(!window || window->isClosing());
+    }));
     disconnect(opened);
     QVERIFY(checked);
+    QVERIFY(!window);
 }
 
 void TestPreview::buttonStatesThroughGeneration()
