@@ -378,15 +378,14 @@ void SqliteTableFile::readMany(const QVector<qint64> &keys, const std::function<
     }
 }
 
-void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
+// Runs the SELECT of a scan: the given columns of the records the scan
+// selects, in scan order (the order fields, then the key).
+QSqlQuery SqliteTableFile::runScan(const ScanSpec &scan, const QStringList &columns)
 {
     const TableDef &t = def();
-    QStringList columns{t.quotedField(t.keyField)};
     QStringList order;
-    for (int f : scan.orderFields) {
-        columns << t.quotedField(f);
+    for (int f : scan.orderFields)
         order << t.quotedField(f);
-    }
     order << t.quotedField(t.keyField);
     QStringList where;
     QVariantList binds;
@@ -408,6 +407,16 @@ void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qi
     for (int i = 0; i < binds.size(); ++i)
         query.bindValue(i, binds[i]);
     exec(query, QStringLiteral("reading"));
+    return query;
+}
+
+void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
+{
+    const TableDef &t = def();
+    QStringList columns{t.quotedField(t.keyField)};
+    for (int f : scan.orderFields)
+        columns << t.quotedField(f);
+    QSqlQuery query = runScan(scan, columns);
     double values[4] = {0, 0, 0, 0};
     const int n = std::min<int>(scan.orderFields.size(), 4);
     while (query.next()) {
@@ -417,6 +426,17 @@ void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qi
         }
         sink(query.value(0).toLongLong(), values);
     }
+}
+
+void SqliteTableFile::scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink)
+{
+    const TableDef &t = def();
+    QStringList columns;
+    for (int f = 0; f < t.fields.size(); ++f)
+        columns << t.quotedField(f);
+    QSqlQuery query = runScan(scan, columns);
+    while (query.next())
+        sink(fetch(query));
 }
 
 FileStamp SqliteTableFile::stamp()

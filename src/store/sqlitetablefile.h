@@ -29,6 +29,7 @@ public:
     void readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink) override;
     void scanKeys(const ScanSpec &scan,
                   const std::function<void(qint64 key, const double *order)> &sink) override;
+    void scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink) override;
     FileStamp stamp() override;
 
     void insert(Record &record) override;
@@ -63,6 +64,7 @@ private:
     void checkStructure();
     void checkWritable();
     QSqlQuery prepare(const QString &sql);
+    QSqlQuery runScan(const ScanSpec &scan, const QStringList &columns);
     void exec(QSqlQuery &query, const QString &what);
     void execSql(const QString &sql, const QString &what);
     QString sqlState(const QString &sql);
