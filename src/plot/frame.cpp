@@ -94,17 +94,18 @@ private:
     QList<QList<QPointF>> m_runs;
 };
 
-// The markers of one series: one point per pixel.
+// The markers of one series: one point per square of kMarkerCell pixels.
 class MarkerBuilder
 {
 public:
     void add(const ProfileSupport &s, double value, int column, double y)
     {
+        column /= kMarkerCell;
         if (column != m_column) {
             m_column = column;
             m_rows.clear();
         }
-        const int row = int(std::floor(y));
+        const int row = int(std::floor(y / kMarkerCell));
         if (std::find(m_rows.begin(), m_rows.end(), row) != m_rows.end())
             return;
         m_rows.push_back(row);

@@ -38,10 +38,15 @@ struct ProfileFrame
     int supportsShown = 0;            // Supports within the chainage shown
 };
 
+// Markers are a few pixels wide: one per square of this many pixels is
+// enough to show every place a marker stands.
+inline constexpr int kMarkerCell = 3;
+
 // The frame of a geometry. Lines keep, per pixel column and run, the first,
 // the lowest, the highest and the last point, and the nearest point outside
-// the stretch on either side (so they run to the edges); markers keep one
-// point per pixel. Every point a full drawing would put on a pixel is drawn.
+// the stretch on either side (so they run to the edges): every pixel a full
+// drawing of a line would touch is drawn. Markers keep one point per square
+// of kMarkerCell pixels.
 ProfileFrame makeFrame(const Profile &profile, const PlotGeometry &geometry);
 
 // The Support whose drawn point (U_ras, U_izmer or I_opory) lies nearest to

@@ -251,6 +251,10 @@ void ProfileChart::fillRuns(QList<QLineSeries *> &pool, const QList<QList<QPoint
 
 void ProfileChart::redraw()
 {
+    // Before the first layout there are no pixels to draw on; the layout
+    // itself draws (plotAreaChanged).
+    if (!(plotArea().width() >= 2 && plotArea().height() >= 2))
+        return;
     m_frame = makeFrame(*m_profile, geometry());
     const bool sparse = m_frame.supportsShown * kPixelsPerMarker <= geometry().area.width();
     fillRuns(m_calculated, m_frame.calculated, false);

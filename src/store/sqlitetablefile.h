@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+struct sqlite3;
+
 namespace store {
 
 // A table kept in an SQLite file of its own, reached through Qt's QSQLITE
@@ -64,7 +66,8 @@ private:
     void checkStructure();
     void checkWritable();
     QSqlQuery prepare(const QString &sql);
-    QSqlQuery runScan(const ScanSpec &scan, const QStringList &columns);
+    QString scanSql(const ScanSpec &scan, const QStringList &columns, QVariantList &binds) const;
+    sqlite3 *handle() const;
     void exec(QSqlQuery &query, const QString &what);
     void execSql(const QString &sql, const QString &what);
     QString sqlState(const QString &sql);

@@ -1,6 +1,6 @@
 // The profile's frames over random Sections: what the pixels can show of a
 // line is never lost, no line crosses a blank value, the frame stays small,
-// every marker keeps its pixel; and the stretch shown never leaves the Section.
+// every marker keeps its place; and the stretch shown never leaves the Section.
 #include "plot/frame.h"
 
 #include <QRandomGenerator>
@@ -113,7 +113,9 @@ void checkMarkers(const Profile &profile, const PlotGeometry &g, const QList<QPo
                   const Interval &axis, const std::function<std::optional<double>(const ProfileSupport &)> &shown)
 {
     const int width = int(std::lround(g.area.width()));
-    auto cell = [&](double km, double v) { return std::pair(columnOf(g, km, width), int(std::floor(g.yOf(v, axis)))); };
+    auto cell = [&](double km, double v) {
+        return std::pair(columnOf(g, km, width) / kMarkerCell, int(std::floor(g.yOf(v, axis) / kMarkerCell)));
+    };
     std::set<std::pair<int, int>> expected;
     std::set<std::pair<double, double>> raw;
     for (const ProfileSupport &s : profile.supports()) {
@@ -126,7 +128,7 @@ void checkMarkers(const Profile &profile, const PlotGeometry &g, const QList<QPo
     std::set<std::pair<int, int>> drawn;
     for (const QPointF &p : markers) {
         QVERIFY2(raw.count({p.x(), p.y()}), "a marker of no Support");
-        QVERIFY2(drawn.insert(cell(p.x(), p.y())).second, "two markers on one pixel");
+        QVERIFY2(drawn.insert(cell(p.x(), p.y())).second, "two markers on one square");
     }
     QCOMPARE(drawn, expected);
 }
