@@ -22,6 +22,8 @@ const QColor kCalculatedColour(0, 90, 200);
 const QColor kMeasuredColour(0, 40, 120);
 const QColor kLeakageColour(220, 120, 0);
 constexpr int kMarkerSize = 9;
+constexpr double kPadding = 0.02; // of an axis's values, on either side
+constexpr int kTicks = 7;          // about as many lines across the potentials and the currents
 // Markers on the leakage line once a Support has this many pixels to itself.
 constexpr int kPixelsPerMarker = 8;
 
@@ -161,16 +163,23 @@ void ProfileChart::setProfile(const Profile *profile, bool anotherSection)
 {
     m_profile = profile ? profile : &m_none;
     setLocale(numberLocale());
-    const Interval whole = m_profile->chainage();
+    // A little room around the values, so that no marker is cut in half by an axis.
+    auto padded = [](const Interval &range, bool below) {
+        const double pad = range.span() * kPadding;
+        return Interval{range.min - (below || range.min < 0 ? pad : 0), range.max + pad};
+    };
+    const Interval whole = padded(m_profile->chainage(), true);
     if (anotherSection)
         m_stretch = ChainageWindow();
     m_stretch.setWhole(whole);
 
-    const Interval u = m_profile->potentials();
+    const Interval u = padded(m_profile->potentials(), false);
     axisPotential->setRange(u.min, u.max);
+    axisPotential->setTickCount(kTicks);
     axisPotential->applyNiceNumbers();
-    const Interval i = m_profile->currents();
-    axisCurrent->setRange(i.min, i.max * 1.05);
+    const Interval i = padded(m_profile->currents(), false);
+    axisCurrent->setRange(i.min, i.max);
+    axisCurrent->setTickCount(kTicks);
     axisCurrent->applyNiceNumbers();
     limitSeries->replace({QPointF(whole.min, kLeakageLimitMa), QPointF(whole.max, kLeakageLimitMa)});
     setAxes();

@@ -168,6 +168,15 @@ void ProfileView::keyPressEvent(QKeyEvent *event)
     event->accept();
 }
 
+bool ProfileView::viewportEvent(QEvent *event)
+{
+    // The scene would answer the tooltip request with no text, taking away
+    // the Support's tooltip shown on the move.
+    if (event->type() == QEvent::ToolTip && m_pointed >= 0)
+        return true;
+    return QChartView::viewportEvent(event);
+}
+
 void ProfileView::leaveEvent(QEvent *event)
 {
     if (m_pointed >= 0)

@@ -38,6 +38,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
     enum class Drag { None, Pan, Band };

@@ -13,6 +13,7 @@
 #include "plot/profilewindow.h"
 #include "toolkit/dbedit.h"
 
+#include <QHelpEvent>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
@@ -150,7 +151,9 @@ void ProfileWindowTest::showsEverySupportOfTheSection()
     QCOMPARE(runsOf(o.chart->leakageSeries()), Runs({{{10.00, 10.0}, {10.06, 15.0}}, {{10.18, 40.0}, {10.24, 40.001}}}));
     QCOMPARE(o.chart->measuredSeries->points(), QList<QPointF>({{10.00, 2.0}, {10.24, 8.0}}));
     QCOMPARE(o.chart->overLimitSeries->points(), QList<QPointF>({{10.24, 40.001}}));
-    QCOMPARE(o.chart->limitSeries->points(), QList<QPointF>({{10.00, 40.0}, {10.24, 40.0}}));
+    const Interval whole = o.chart->stretch().whole();
+    QVERIFY(whole.min < 10.00 && whole.max > 10.24 && whole.span() < 0.3);
+    QCOMPARE(o.chart->limitSeries->points(), QList<QPointF>({{whole.min, 40.0}, {whole.max, 40.0}}));
     QCOMPARE(o.chart->limitSeries->pen().style(), Qt::DashLine);
     QCOMPARE(o.chart->limitSeries->pen().color(), QColor(255, 0, 0));
     QStringList legend;
@@ -241,7 +244,13 @@ void ProfileWindowTest::aClickMakesTheSupportCurrent()
     QWidget *viewport = o.view->viewport();
     const QPoint second = o.at(10.06, 15.0, true);
     send(viewport, QEvent::MouseMove, second, Qt::NoButton);
-    QTRY_COMPARE(QToolTip::text(), QStringLiteral("№ 2а, 10,060 км: U = 3,0 B, R = 200,0 Ом, I = 15,0 мА"));
+    const QString tip = QStringLiteral("№ 2а, 10,060 км: U = 3,0 B, R = 200,0 Ом, I = 15,0 мА");
+    QTRY_COMPARE(QToolTip::text(), tip);
+    // The pointer rests: the application asks for a tooltip, which must not take it away.
+    QHelpEvent rest(QEvent::ToolTip, second, viewport->mapToGlobal(second));
+    QApplication::sendEvent(viewport, &rest);
+    QTest::qWait(500); // a tooltip being taken away goes after 300 ms
+    QCOMPARE(QToolTip::text(), tip);
     QTest::mouseClick(viewport, Qt::LeftButton, {}, second);
     QCOMPARE(o.w.Table1Nomeropory->AsInteger(), qint64(2));
     QTest::mouseClick(viewport, Qt::LeftButton, {}, o.at(10.24, 8.0, false));
@@ -262,7 +271,6 @@ void ProfileWindowTest::wheelKeysAndDraggingChooseTheStretch()
     QVERIFY(o.chart);
     QWidget *viewport = o.view->viewport();
     const Interval whole = o.chart->stretch().whole();
-    QCOMPARE(whole, Interval({10.00, 10.24}));
 
     // The wheel zooms around the pointer: the chainage under it stays there.
     const QPoint third = o.at(10.12, 4.0, false);
@@ -339,9 +347,8 @@ void ProfileWindowTest::writesAndPrintsThePage()
         const QImage image(path);
         const QPointF offset = imageLayout(*o.chart, title).chart.topLeft();
         const PlotGeometry g = o.chart->geometry();
-        // Two pixels in from the point: the last Support's marker is cut at the plot area's edge.
         auto pixel = [&](double km, double mA) {
-            return image.pixelColor((offset + QPointF(g.xOf(km) - 2, g.yOf(mA, g.current))).toPoint());
+            return image.pixelColor((offset + QPointF(g.xOf(km), g.yOf(mA, g.current))).toPoint());
         };
         QCOMPARE(pixel(10.24, 40.001), QColor(255, 0, 0));
         QVERIFY(pixel(10.06, 15.0) != QColor(255, 0, 0));
