@@ -5,13 +5,12 @@
 // with SQLite's C API, on a connection set up as the store sets up its own.
 #include "app/appfixture.h"
 #include "benchsize.h"
+#include "windowbench.h"
 
-#include "calc/fpu.h"
 #include "plot/profilechart.h"
 #include "plot/profileview.h"
 #include "plot/profilewindow.h"
 #include "store/tablefile.h"
-#include "toolkit/application.h"
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -28,40 +27,35 @@ int supportCount()
 
 // One Section, calculated: one Support in a hundred measured, every
 // resistance 200, so that "Расчитать" runs through.
-TempAlias &home()
+void seedSection()
 {
-    static TempAlias alias;
-    static bool seeded = false;
-    if (!seeded) {
-        seeded = true;
-        Seeder s;
-        const qint64 section = s.addSection(QStringLiteral("Большой участок"));
-        KorTables &db = s.db();
-        store::BulkScope bulk(db.Table1.file());
-        db.Table1.DisableControls();
-        const int count = supportCount();
-        for (int i = 0; i < count; ++i) {
-            SupportValues v;
-            v.km = 100.0 + i * 0.06;
-            v.number = i % 30000 + 1;
-            if (i % 100 == 0 || i == count - 1)
-                v.measured = 1.0 + (i % 1300) / 100.0;
-            s.addSupport(section, v);
-        }
-        db.Table1.EnableControls();
+    Seeder s;
+    const qint64 section = s.addSection(QStringLiteral("Большой участок"));
+    KorTables &db = s.db();
+    store::BulkScope bulk(db.Table1.file());
+    db.Table1.DisableControls();
+    const int count = supportCount();
+    for (int i = 0; i < count; ++i) {
+        SupportValues v;
+        v.km = 100.0 + i * 0.06;
+        v.number = i % 30000 + 1;
+        if (i % 100 == 0 || i == count - 1)
+            v.measured = 1.0 + (i % 1300) / 100.0;
+        s.addSupport(section, v);
     }
-    return alias;
+    db.Table1.EnableControls();
 }
 
 struct Open
 {
+    TempAlias home;
     ScriptedDialogs dialogs;
     std::unique_ptr<TForm1> form;
     plot::ProfileWindow *window = nullptr;
 
     Open()
     {
-        home();
+        seedSection();
         form = std::make_unique<TForm1>();
         form->createForms();
         form->show();
@@ -225,11 +219,5 @@ BENCHMARK(BM_ReadSectionFloor)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    toolkit::Application app(argc, argv);
-    calc::initFloatingPoint();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    g_open.reset(); // while the application object still exists
-    return 0;
+    return runWindowBenchmarks(argc, argv, [] { g_open.reset(); });
 }
