@@ -22,14 +22,6 @@ bool Profile::hasCalculatedValues() const
     });
 }
 
-int Profile::indexOf(qint64 key) const
-{
-    for (std::size_t i = 0; i < m_supports.size(); ++i)
-        if (m_supports[i].key == key)
-            return int(i);
-    return -1;
-}
-
 int Profile::lowerBound(double km) const
 {
     const auto it = std::lower_bound(m_supports.begin(), m_supports.end(), km,
@@ -103,7 +95,7 @@ Profile readProfile(const KorTables &tables)
     const int measured = tables.Table1U_izmer->fieldNo();
     const int calculated = tables.Table1U_ras->fieldNo();
     const int leakage = tables.Table1I_opory->fieldNo();
-    auto number_ = [](const QVariant &v) { return v.isValid() && !v.isNull() ? v.toDouble() : kBlank; };
+    auto valueOf = [](const QVariant &v) { return v.isValid() && !v.isNull() ? v.toDouble() : kBlank; };
 
     std::vector<ProfileSupport> rows;
     rows.reserve(std::max(0, supports.RecordCount()));
@@ -113,10 +105,10 @@ Profile readProfile(const KorTables &tables)
         s.km = r.value(km).toDouble();
         s.number = r.value(number).toLongLong();
         s.letter = r.value(letter).toString();
-        s.resistance = number_(r.value(resistance));
-        s.measured = number_(r.value(measured));
-        s.calculated = number_(r.value(calculated));
-        s.leakage = number_(r.value(leakage));
+        s.resistance = valueOf(r.value(resistance));
+        s.measured = valueOf(r.value(measured));
+        s.calculated = valueOf(r.value(calculated));
+        s.leakage = valueOf(r.value(leakage));
         rows.push_back(std::move(s));
     });
     return Profile(std::move(rows));

@@ -56,8 +56,6 @@ public:
     bool isEmpty() const { return m_supports.empty(); }
     // True when at least one Support has a calculated potential or a leakage current.
     bool hasCalculatedValues() const;
-    // The index of the Support with this key, or -1.
-    int indexOf(qint64 key) const;
     // The index of the first Support at or after km (size() when none).
     int lowerBound(double km) const;
 

@@ -180,8 +180,6 @@ QString writePage(const QString &path, PageFormat format, const QStringList &tit
 
 QString printPage(QPrinter &printer, const QStringList &titleLines, QChart &chart)
 {
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageOrientation(QPageLayout::Landscape);
     const QRectF page(QPointF(0, 0), printer.pageRect(QPrinter::DevicePixel).size());
     const PageLayout layout = layoutPage(page, titleLines, &printer, millimetres(kSheetMarginMm / 2, printer));
     return paintOn(printer, layout, titleLines, chart, false);

@@ -44,8 +44,9 @@ void paintPage(QPainter &painter, const PageLayout &layout, const QStringList &t
 // else why it failed (the file is then left as it was).
 QString writePage(const QString &path, PageFormat format, const QStringList &titleLines, QChart &chart);
 
-// Prints the page on an A4 landscape sheet of a printer that has been set up
-// (the print dialog answered). The empty text on success, else why not.
+// Prints the page on the sheet of a printer that has been set up (the print
+// dialog answered; A4 landscape unless the user chose otherwise there). The
+// empty text on success, else why not.
 QString printPage(QPrinter &printer, const QStringList &titleLines, QChart &chart);
 
 } // namespace plot
