@@ -222,12 +222,20 @@ void ProfileChart::pan(double km)
 void ProfileChart::setAxes()
 {
     const Interval &shown = m_stretch.shown();
-    axisChainage->setRange(shown.min, shown.max);
     const double step = niceStep(shown.span() / 8);
-    axisChainage->setTickAnchor(std::floor(shown.min / step) * step);
-    axisChainage->setTickInterval(step);
     const int decimals = std::clamp(int(std::ceil(-std::log10(step) - 1e-9)), 0, 3);
     axisChainage->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+    axisChainage->setTickAnchor(std::floor(shown.min / step) * step);
+    // The axis lays out its ticks at each change: go through the coarser of
+    // the two in-between states, never a wide range with a fine interval
+    // (thousands of ticks for a moment).
+    if (step >= axisChainage->tickInterval()) {
+        axisChainage->setTickInterval(step);
+        axisChainage->setRange(shown.min, shown.max);
+    } else {
+        axisChainage->setRange(shown.min, shown.max);
+        axisChainage->setTickInterval(step);
+    }
 }
 
 PlotGeometry ProfileChart::geometry() const
