@@ -9,7 +9,6 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QPainter>
-#include <QScatterSeries>
 #include <QValueAxis>
 
 #include <cmath>
@@ -76,14 +75,16 @@ QLineSeries *lineSeries(const QString &name, const QPen &pen)
     return series;
 }
 
-QScatterSeries *markerSeries(const QString &name, const QColor &fill, const QColor &edge)
+// Markers as a line series without a line, stamped from one image: a
+// scatter series would keep a graphics item per point and move each of
+// them at every frame.
+QLineSeries *markerSeries(const QString &name, const QColor &fill, const QColor &edge)
 {
-    auto *series = new QScatterSeries;
+    auto *series = new QLineSeries;
     series->setName(name);
-    series->setMarkerShape(QScatterSeries::MarkerShapeCircle);
-    series->setMarkerSize(kMarkerSize);
+    series->setPen(QPen(fill, 2, Qt::NoPen));
     series->setColor(fill);
-    series->setBorderColor(edge);
+    series->setMarkerSize(kMarkerSize);
     series->setLightMarker(marker(fill, edge));
     return series;
 }

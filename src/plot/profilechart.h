@@ -6,7 +6,6 @@
 
 class QGraphicsSimpleTextItem;
 class QLineSeries;
-class QScatterSeries;
 class QValueAxis;
 
 namespace plot {
@@ -49,8 +48,8 @@ public:
     QValueAxis *axisChainage = nullptr;
     QValueAxis *axisPotential = nullptr;
     QValueAxis *axisCurrent = nullptr;
-    QScatterSeries *measuredSeries = nullptr;  // "Замер U"
-    QScatterSeries *overLimitSeries = nullptr; // the red markers of "Ток утечки"
+    QLineSeries *measuredSeries = nullptr;  // "Замер U", markers only
+    QLineSeries *overLimitSeries = nullptr; // the red markers of "Ток утечки"
     QLineSeries *limitSeries = nullptr;        // "Предел 40 мА"
     // The runs of "Расчетное U" and of "Ток утечки"; the first of each is in the legend.
     const QList<QLineSeries *> &calculatedSeries() const { return m_calculated; }
