@@ -44,6 +44,13 @@ ROWS = [
     ("bench_mainwindow", "BM_End", "End in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_Home", "Home in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_PageDown", "Page Down in the support grid: move and repaint", {100000: 20}, None),
+    ("bench_plot", "BM_OpenProfile", "\"График участка...\": the profile window opened and painted",
+     {10000: 150, 100000: 1000}, "BM_ReadSectionFloor"),
+    ("bench_plot", "BM_UpdateAfterCalculate", "Profile brought up to date and repainted after \"Расчитать\"",
+     {100000: 300}, "BM_ReadSectionFloor"),
+    ("bench_plot", "BM_PanFrame", "Profile: one frame of dragging, half the Section shown", {100000: 50}, None),
+    ("bench_plot", "BM_ZoomFrame", "Profile: one frame of the wheel, half the Section shown", {100000: 50}, None),
+    ("bench_plot", "BM_ReadSectionFloor", "SQLite floor: a Section's rows read in chainage order (C API)", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}
@@ -159,7 +166,7 @@ def main():
             parts = []
             for size in SIZES:
                 ours = results[(program, size)].get(name)
-                base = results[("bench_cursor", size)].get(floor)
+                base = results[(program, size)].get(floor) or results[("bench_cursor", size)].get(floor)
                 if ours and base:
                     parts.append("%.1f×" % (ours / base))
             ratio = " / ".join(parts) + f" ({floor})" if parts else "—"

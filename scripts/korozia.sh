@@ -17,9 +17,12 @@ esac
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build}
 
+# Qt Charts' CMake package asks for Qt OpenGL's, which qt6-charts-dev does
+# not pull in: hence libqt6opengl6-dev.
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins libgl-dev
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libbenchmark-dev fonts-liberation
   poppler-utils xvfb xauth xdotool openbox x11-utils desktop-file-utils appstream dpkg-dev file locales
   cups-daemon cups-client

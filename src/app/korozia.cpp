@@ -3,6 +3,7 @@
 #include "fillpane.h"
 #include "sections.h"
 
+#include "plot/profilewindow.h"
 #include "report/print.h"
 #include "report/previewwindow.h"
 
@@ -138,7 +139,8 @@ TForm1::TForm1(const QString &alias, QWidget *parent)
 
 TForm1::~TForm1()
 {
-    // The grids let go of the cursors before the cursors go.
+    // The profile window and the grids let go of the cursors before the cursors go.
+    delete m_plot.data();
     Table2.AfterScroll = nullptr;
     DBGrid1->setDataSource(nullptr);
     DBGrid2->setDataSource(nullptr);
@@ -172,6 +174,11 @@ void TForm1::buildMenus()
     QMenu *filter = MainMenu1->addMenu(QStringLiteral("Фильтр"));
     filter->addAction(N14);
 
+    actionPlot = menuItem(this, "actionPlot", QStringLiteral("График участка..."));
+    menuService = MainMenu1->addMenu(QStringLiteral("Сервис"));
+    menuService->setObjectName(QStringLiteral("menuService"));
+    menuService->addAction(actionPlot);
+
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
     N1 = menuItem(this, "N1", QStringLiteral("Добавить опору"));
@@ -193,6 +200,7 @@ void TForm1::buildMenus()
     toolkit::connectGuarded(N11, &QAction::triggered, this, &TForm1::N11Click);
     toolkit::connectGuarded(N15, &QAction::triggered, this, &TForm1::N15Click);
     toolkit::connectGuarded(N6, &QAction::triggered, this, &TForm1::N6Click);
+    toolkit::connectGuarded(actionPlot, &QAction::triggered, this, &TForm1::actionPlotClick);
     toolkit::connectGuarded(N7, &QAction::triggered, this, &TForm1::N7Click);
     // A checkable item flips its own mark before it reports the click; the
     // filter switch reads the mark as it was and flips it itself.
@@ -606,6 +614,11 @@ void TForm1::Button2Click()
 void TForm1::Button3Click()
 {
     hidePane();
+}
+
+void TForm1::actionPlotClick()
+{
+    m_plot = plot::openProfileWindow(m_tables, this);
 }
 
 void TForm1::Button4Click()

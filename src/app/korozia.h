@@ -4,6 +4,7 @@
 #include "toolkit/dbgrid.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <memory>
 
 class QAction;
@@ -115,6 +116,8 @@ public:
     QAction *N17 = nullptr; // separator
     QAction *N8 = nullptr;  // "Расчитать"
     QAction *N14 = nullptr; // "Опоры с I>40 мА", with its check mark
+    QMenu *menuService = nullptr;
+    QAction *actionPlot = nullptr; // "График участка..."
     QMenu *PopupMenu1 = nullptr;
     QAction *N1 = nullptr;  // "Добавить опору"
     QAction *N12 = nullptr; // "Редактировать опору"
@@ -150,6 +153,8 @@ public:
     void N1Click();
     void N12Click();
     void N10Click();
+    // "График участка...": the profile of the current Section beside the window.
+    void actionPlotClick();
     // Creates the report form and then the support editor, both hidden, and
     // connects the commands that lead to them (start-up, after FormCreate).
     void createForms();
@@ -184,4 +189,5 @@ private:
 
     bool m_placed = false;
     std::unique_ptr<TQRListForm> m_report;
+    QPointer<QWidget> m_plot;
 };

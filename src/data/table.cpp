@@ -358,6 +358,27 @@ std::optional<qint64> Table::CurrentKey() const
     return m_currentKey->id;
 }
 
+void Table::ReadWholeRange(const std::function<void(store::Record &&)> &sink) const
+{
+    checkActive();
+    store::ScanSpec scan;
+    if (const store::IndexDef *index = m_file->def().index(m_indexName)) {
+        scan.orderFields = index->fields;
+        if (m_view->ranged()) {
+            scan.rangeField = scan.orderFields.takeFirst();
+            scan.rangeValue = m_view->rangeValue();
+        }
+    }
+    m_file->scanRecords(scan, sink);
+}
+
+Table::RangeStamp Table::WholeRangeStamp() const
+{
+    if (!Active())
+        return {};
+    return {true, m_view->ranged() ? m_view->rangeValue() : QVariant(), m_file->stamp()};
+}
+
 void Table::MoveBy(int distance)
 {
     checkActive();

@@ -60,6 +60,24 @@ public:
     // The key of the current record; nullopt when there is none or while inserting.
     std::optional<qint64> CurrentKey() const;
 
+    // Reads the whole range (every record of the master's current record,
+    // whatever the filter) in index order, straight from the store, for a
+    // window that shows the records beside the grid: the cursor does not
+    // move, and its current record, state and controls stay as they are. A
+    // record being edited or inserted is read as it is stored.
+    void ReadWholeRange(const std::function<void(store::Record &&)> &sink) const;
+    // Equal stamps mean ReadWholeRange reads the same records: it changes
+    // when the cursor opens or closes, follows another master record, or the
+    // table is written (by this program or another).
+    struct RangeStamp
+    {
+        bool active = false;
+        QVariant range;
+        store::FileStamp file;
+        bool operator==(const RangeStamp &) const = default;
+    };
+    RangeStamp WholeRangeStamp() const;
+
     void Insert();
     void Append();
     void Edit();

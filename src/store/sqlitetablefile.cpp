@@ -378,18 +378,16 @@ void SqliteTableFile::readMany(const QVector<qint64> &keys, const std::function<
     }
 }
 
-void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
+// The SELECT of a scan: the given columns of the records the scan selects,
+// in scan order (the order fields, then the key), and the values to bind.
+QString SqliteTableFile::scanSql(const ScanSpec &scan, const QStringList &columns, QVariantList &binds) const
 {
     const TableDef &t = def();
-    QStringList columns{t.quotedField(t.keyField)};
     QStringList order;
-    for (int f : scan.orderFields) {
-        columns << t.quotedField(f);
+    for (int f : scan.orderFields)
         order << t.quotedField(f);
-    }
     order << t.quotedField(t.keyField);
     QStringList where;
-    QVariantList binds;
     if (scan.rangeField >= 0) {
         where << t.quotedField(scan.rangeField) + QStringLiteral(" IS ?");
         binds << scan.rangeValue;
@@ -403,8 +401,17 @@ void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qi
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY ") + order.join(QLatin1Char(','));
+    return sql;
+}
 
-    QSqlQuery query = prepare(sql);
+void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
+{
+    const TableDef &t = def();
+    QStringList columns{t.quotedField(t.keyField)};
+    for (int f : scan.orderFields)
+        columns << t.quotedField(f);
+    QVariantList binds;
+    QSqlQuery query = prepare(scanSql(scan, columns, binds));
     for (int i = 0; i < binds.size(); ++i)
         query.bindValue(i, binds[i]);
     exec(query, QStringLiteral("reading"));
@@ -417,6 +424,68 @@ void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qi
         }
         sink(query.value(0).toLongLong(), values);
     }
+}
+
+// Whole records in bulk: straight through SQLite's own interface, which
+// reads a Section of 100,000 Supports several times faster than QSqlQuery's
+// value by value. The table is STRICT, so each column holds its field's type.
+void SqliteTableFile::scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink)
+{
+    const TableDef &t = def();
+    QStringList columns;
+    for (int f = 0; f < t.fields.size(); ++f)
+        columns << t.quotedField(f);
+    QVariantList binds;
+    const QByteArray sql = scanSql(scan, columns, binds).toUtf8();
+    sqlite3 *db = handle();
+    auto failed = [&] {
+        fail(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(db)), QSqlError::StatementError,
+                       QString::number(sqlite3_extended_errcode(db))),
+             QStringLiteral("reading"));
+    };
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &raw, nullptr) != SQLITE_OK)
+        failed();
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> statement(raw, &sqlite3_finalize);
+    for (int i = 0; i < binds.size(); ++i) {
+        const QVariant &v = binds[i];
+        int rc = SQLITE_OK;
+        if (!v.isValid() || v.isNull())
+            rc = sqlite3_bind_null(raw, i + 1);
+        else if (v.typeId() == QMetaType::Double)
+            rc = sqlite3_bind_double(raw, i + 1, v.toDouble());
+        else if (v.typeId() == QMetaType::QString)
+            rc = sqlite3_bind_text(raw, i + 1, v.toString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
+        else
+            rc = sqlite3_bind_int64(raw, i + 1, v.toLongLong());
+        if (rc != SQLITE_OK)
+            failed();
+    }
+    const int count = int(t.fields.size());
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+        Record record(count);
+        for (int i = 0; i < count; ++i) {
+            if (sqlite3_column_type(raw, i) == SQLITE_NULL)
+                continue;
+            switch (t.fields[i].type) {
+            case FieldType::Float:
+                record[i] = sqlite3_column_double(raw, i);
+                break;
+            case FieldType::Text:
+                record[i] = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(raw, i)),
+                                              sqlite3_column_bytes(raw, i));
+                break;
+            case FieldType::AutoInc:
+            case FieldType::SmallInt:
+                record[i] = qint64(sqlite3_column_int64(raw, i));
+                break;
+            }
+        }
+        sink(std::move(record));
+    }
+    if (rc != SQLITE_DONE)
+        failed();
 }
 
 FileStamp SqliteTableFile::stamp()
@@ -710,14 +779,19 @@ void SqliteTableFile::setTestPragma(const QString &name, qint64 value)
         execSql(QStringLiteral("PRAGMA max_page_count = %1").arg(pages + value), QStringLiteral("configuring"));
     } else if (name == QLatin1String("fail_commits")) {
         // value: how many of the next commits SQLite turns into a rollback.
-        const QVariant handle = m_db.driver()->handle();
-        if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
-            throw StoreError(QStringLiteral("The SQLite handle of '%1' is not available").arg(fileName(m_path)));
         m_failCommits = int(value);
-        sqlite3_commit_hook(*static_cast<sqlite3 *const *>(handle.constData()), &SqliteTableFile::commitHook, this);
+        sqlite3_commit_hook(handle(), &SqliteTableFile::commitHook, this);
     } else {
         throw StoreError(QStringLiteral("Unknown test setting '%1'").arg(name));
     }
+}
+
+sqlite3 *SqliteTableFile::handle() const
+{
+    const QVariant handle = m_db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        throw StoreError(QStringLiteral("The SQLite handle of '%1' is not available").arg(fileName(m_path)));
+    return *static_cast<sqlite3 *const *>(handle.constData());
 }
 
 int SqliteTableFile::commitHook(void *file)

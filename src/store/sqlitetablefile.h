@@ -10,6 +10,8 @@
 #include <optional>
 #include <vector>
 
+struct sqlite3;
+
 namespace store {
 
 // A table kept in an SQLite file of its own, reached through Qt's QSQLITE
@@ -29,6 +31,7 @@ public:
     void readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink) override;
     void scanKeys(const ScanSpec &scan,
                   const std::function<void(qint64 key, const double *order)> &sink) override;
+    void scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink) override;
     FileStamp stamp() override;
 
     void insert(Record &record) override;
@@ -63,6 +66,8 @@ private:
     void checkStructure();
     void checkWritable();
     QSqlQuery prepare(const QString &sql);
+    QString scanSql(const ScanSpec &scan, const QStringList &columns, QVariantList &binds) const;
+    sqlite3 *handle() const;
     void exec(QSqlQuery &query, const QString &what);
     void execSql(const QString &sql, const QString &what);
     QString sqlState(const QString &sql);

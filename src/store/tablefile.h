@@ -55,6 +55,8 @@ public:
     // scan selects, in scan order.
     virtual void scanKeys(const ScanSpec &scan,
                           const std::function<void(qint64 key, const double *order)> &sink) = 0;
+    // Calls the sink with every record the scan selects, whole, in scan order.
+    virtual void scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink) = 0;
     virtual FileStamp stamp() = 0;
 
     // Writing. insert() assigns the key of a new record (its key field blank).

@@ -96,7 +96,8 @@ void PackageTest::debianPackageRunsWhereItIsUnpacked()
 
     const Result info = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")});
     QVERIFY2(info.code == 0, qPrintable(info.out));
-    for (const char *needed : {"libqt6sql6-sqlite", "fonts-liberation", "libqt6widgets6", "libqt6sql6"})
+    for (const char *needed :
+         {"libqt6sql6-sqlite", "fonts-liberation", "libqt6widgets6", "libqt6sql6", "libqt6charts6", "libqt6svg6"})
         QVERIFY2(info.out.contains(needed), qPrintable(info.out));
 
     const QString root = work.filePath(QStringLiteral("root"));
