@@ -110,18 +110,6 @@ void send(QWidget *to, QEvent::Type type, QPoint at, Qt::MouseButtons buttons, Q
     QApplication::sendEvent(to, &event);
 }
 
-class ScriptedFiles : public report::FileDialogs
-{
-public:
-    ScriptedFiles() : m_previous(report::installFileDialogs(this)) {}
-    ~ScriptedFiles() override { report::installFileDialogs(m_previous); }
-    QString saveFileName(QWidget *, const QString &, const QString &, QString *) override { return path; }
-    QString path;
-
-private:
-    report::FileDialogs *m_previous;
-};
-
 } // namespace
 
 class ProfileWindowTest : public QObject
