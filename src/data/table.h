@@ -29,6 +29,7 @@ public:
 
     // Settings made before the cursor is opened.
     void SetDatabaseName(const QString &alias) { m_alias = alias; }
+    const QString &DatabaseName() const { return m_alias; }
     void SetTableName(const QString &tableName) { m_tableName = tableName; }
     void SetIndexName(const QString &indexName) { m_indexName = indexName; }
     // Follows the current record of the master's cursor: this cursor offers
