@@ -121,6 +121,12 @@ public:
 
     const store::Record &activeRecord() const { return *m_active; }
 
+    // Makes the field objects read every record of the view in turn, in the
+    // view's order, and calls visit for each; the cursor does not move and no
+    // hook runs. For commands that read a whole Section at once (an export):
+    // the records are read in batches, not one query each.
+    void forEachRecord(const std::function<void()> &visit) const;
+
 private:
     friend class Field;
     friend class DataSource;

@@ -130,10 +130,13 @@ CsvFormat detectFormat(const QString &path, QChar regionalDecimal)
     QFile file(path);
     file.open(QIODevice::ReadOnly);
     const QByteArray sample = file.read(kSample);
-    const bool cut = !file.atEnd();
     if (sample.isEmpty())
         throw ExchangeError(QStringLiteral("Файл %1 пуст").arg(fileLabel(path)));
+    return detectFormatOf(sample, !file.atEnd(), regionalDecimal);
+}
 
+CsvFormat detectFormatOf(const QByteArray &sample, bool cut, QChar regionalDecimal)
+{
     CsvFormat format;
     format.encoding = detectEncoding(sample, !cut);
 
@@ -165,7 +168,7 @@ CsvFormat detectFormat(const QString &path, QChar regionalDecimal)
             throw ExchangeError(chosen.error);
     }
     if (chosen.records.isEmpty())
-        throw ExchangeError(QStringLiteral("В файле %1 нет ни одной строки с данными").arg(fileLabel(path)));
+        throw ExchangeError(QStringLiteral("В файле нет ни одной строки с данными"));
 
     // Headings: the first record names a column (or the Section's column).
     const QStringList &first = chosen.records.first().fields;

@@ -50,6 +50,8 @@ void checkImportFile(const QString &path);
 // with ","; otherwise the one most numbers show, else `regionalDecimal`).
 // Throws ExchangeError for an empty file and one that is not text.
 CsvFormat detectFormat(const QString &path, QChar regionalDecimal);
+// The same on a file's first bytes; `cut` tells that the file goes on after them.
+CsvFormat detectFormatOf(const QByteArray &sample, bool cut, QChar regionalDecimal);
 
 // Reads the headings and up to `rows` records of a file in a format.
 CsvPreview readPreview(const QString &path, const CsvFormat &format, int rows = 20);

@@ -253,6 +253,14 @@ bool sixteenDigitsSuffice(double value)
     return std::bit_cast<quint64>(back) == std::bit_cast<quint64>(value);
 }
 
+// The length of a number as its display format shows it.
+int shownLength(double value, int decimals)
+{
+    char buffer[400];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    return written.ec == std::errc() ? int(written.ptr - buffer) : 24;
+}
+
 quint64 cellKey(lxw_row_t row, lxw_col_t col)
 {
     return quint64(row) << 16 | col;
@@ -385,7 +393,7 @@ public:
                 if (!sixteenDigitsSuffice(*v))
                     m_fixes.back().insert(cellKey(m_row, col), numfmt::shortestText(*v, u'.').toLatin1());
                 const int decimals = column == Column::Kilometr ? 3 : column == Column::Nomeropory ? 0 : 1;
-                m_widths[col] = std::max(m_widths[col], int(QString::number(*v, 'f', decimals).size()));
+                m_widths[col] = std::max(m_widths[col], shownLength(*v, decimals));
             } else if (red) {
                 worksheet_write_blank(m_sheet, m_row, col, format);
             }

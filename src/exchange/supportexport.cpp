@@ -46,13 +46,17 @@ public:
     {
     }
 
-    int rows() const { return m_table.DisplayRowCount(); }
+    int rows() const { return m_table.RecordCount(); }
 
-    std::optional<ExportRow> read(int displayRow) const
+    // Calls sink with every Support the cursor offers, in its order.
+    void readAll(const std::function<void(const ExportRow &)> &sink) const
     {
-        const Table::RowScope scope(m_table, displayRow);
-        if (!scope.valid())
-            return std::nullopt;
+        m_table.forEachRecord([&] { sink(read()); });
+    }
+
+private:
+    ExportRow read() const
+    {
         ExportRow row;
         if (!m_number->IsNull())
             row.number = m_number->AsInteger();
@@ -66,7 +70,6 @@ public:
         return row;
     }
 
-private:
     const Field *field(const char *name) const { return m_table.FieldByName(QString::fromLatin1(name)); }
     static std::optional<double> value(const Field *f)
     {
@@ -97,13 +100,10 @@ private:
 
 void writeRows(const RowReader &reader, ExportWriter &writer, Ticker &ticker)
 {
-    const int rows = reader.rows();
-    for (int r = 0; r < rows; ++r) {
-        if (const std::optional<ExportRow> row = reader.read(r)) {
-            writer.row(*row);
-            ticker.tick();
-        }
-    }
+    reader.readAll([&](const ExportRow &row) {
+        writer.row(row);
+        ticker.tick();
+    });
 }
 
 } // namespace
