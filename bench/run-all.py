@@ -44,6 +44,14 @@ ROWS = [
     ("bench_mainwindow", "BM_End", "End in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_Home", "Home in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_PageDown", "Page Down in the support grid: move and repaint", {100000: 20}, None),
+    ("bench_exchange", "BM_ImportThroughTheMenu", "\"Импорт опор...\": N rows parsed, checked and written",
+     {100000: 1000}, "BM_ImportFloor"),
+    ("bench_exchange", "BM_ExportCsvThroughTheMenu", "\"Экспорт...\": N Supports to CSV", {100000: 500},
+     "BM_ExportFloor"),
+    ("bench_exchange", "BM_ExportXlsxThroughTheMenu", "\"Экспорт...\": N Supports to XLSX", {100000: 1500},
+     "BM_ExportFloor"),
+    ("bench_exchange", "BM_ImportFloor", "SQLite C floor: the import's rows inserted in one transaction", {}, None),
+    ("bench_exchange", "BM_ExportFloor", "SQLite C floor: N rows read and written as CSV with stdio", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}
@@ -78,7 +86,7 @@ def run(build, program, size):
             continue
         name = b["name"].split("/")[0]
         results[name] = b["real_time"] * UNIT_TO_MS[b.get("time_unit", "ns")]
-        for counter in ("page_MB", "rss_after_1_kB", "rss_after_20_kB"):
+        for counter in ("page_MB", "rss_after_1_kB", "rss_after_20_kB", "import_MB"):
             if counter in b:
                 results[name + ":" + counter] = b[counter]
     return results, usage.ru_maxrss / 1024.0
@@ -159,7 +167,8 @@ def main():
             parts = []
             for size in SIZES:
                 ours = results[(program, size)].get(name)
-                base = results[("bench_cursor", size)].get(floor)
+                # A floor measured by the same program comes first, else bench_cursor's.
+                base = results[(program, size)].get(floor) or results[("bench_cursor", size)].get(floor)
                 if ours and base:
                     parts.append("%.1f×" % (ours / base))
             ratio = " / ".join(parts) + f" ({floor})" if parts else "—"
@@ -182,7 +191,10 @@ def main():
               + " | ".join(counter("bench_calc", "BM_MemoryAcrossRuns:rss_after_1_kB", 1 / 1024)) + " | — |",
               "| Resident memory after 20 runs of \"Расчитать\" | "
               + " | ".join(counter("bench_calc", "BM_MemoryAcrossRuns:rss_after_20_kB", 1 / 1024))
-              + " | does not grow with runs |", ""]
+              + " | does not grow with runs |",
+              "| Resident memory an import adds at its peak (`bench_exchange` import_MB) | "
+              + " | ".join(counter("bench_exchange", "BM_ImportThroughTheMenu:import_MB"))
+              + " | ≤ 50 MB at 100,000 |", ""]
     with open(target, "w") as f:
         f.write("\n".join(lines))
     print(f"wrote {target}", file=sys.stderr)
