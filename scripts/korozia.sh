@@ -21,6 +21,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins libgl-dev
   libbenchmark-dev fonts-liberation
+  libcsv-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl
   poppler-utils xvfb xauth xdotool desktop-file-utils appstream dpkg-dev file locales
 )
 missing=()
