@@ -139,6 +139,13 @@ void check(int rc, sqlite3 *db, int expected = SQLITE_OK)
         qFatal("sqlite: %s", sqlite3_errmsg(db));
 }
 
+sqlite3_stmt *prepare(sqlite3 *db, const char *sql)
+{
+    sqlite3_stmt *statement = nullptr;
+    check(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr), db);
+    return statement;
+}
+
 sqlite3 *openSupports(const QString &path)
 {
     sqlite3 *db = nullptr;
@@ -160,12 +167,8 @@ void BM_ImportFloor(benchmark::State &state)
         sqlite3 *db = openSupports(home->defaultFolder() + QStringLiteral("/base_kor.db"));
         state.ResumeTiming();
         check(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), db);
-        sqlite3_stmt *insert = nullptr;
-        check(sqlite3_prepare_v2(db,
-                                 "INSERT INTO base_kor (Kilometr, Nomeropory, Tipopory, R_opory, U_izmer, Line) "
-                                 "VALUES (?,?,?,?,?,1)",
-                                 -1, &insert, nullptr),
-              db);
+        sqlite3_stmt *insert = prepare(db, "INSERT INTO base_kor (Kilometr, Nomeropory, Tipopory, R_opory, U_izmer, "
+                                            "Line) VALUES (?,?,?,?,?,1)");
         for (const Row &r : list) {
             sqlite3_bind_double(insert, 1, r.km);
             sqlite3_bind_int(insert, 2, r.number);
@@ -239,12 +242,8 @@ void BM_ExportFloor(benchmark::State &state)
     const std::string path = dir.filePath(QStringLiteral("floor.csv")).toStdString();
     for (auto _ : state) {
         sqlite3 *db = openSupports(exportHome().defaultFolder() + QStringLiteral("/base_kor.db"));
-        sqlite3_stmt *select = nullptr;
-        check(sqlite3_prepare_v2(db,
-                                 "SELECT Nomeropory, \"Index\", Tipopory, Kilometr, U_izmer, U_ras, R_opory, I_opory "
-                                 "FROM base_kor WHERE Line = 1 ORDER BY Kilometr, I",
-                                 -1, &select, nullptr),
-              db);
+        sqlite3_stmt *select = prepare(db, "SELECT Nomeropory, \"Index\", Tipopory, Kilometr, U_izmer, U_ras, "
+                                            "R_opory, I_opory FROM base_kor WHERE Line = 1 ORDER BY Kilometr, I");
         FILE *out = std::fopen(path.c_str(), "wb");
         std::fputs("\xEF\xBB\xBF№ опоры;Индекс;Тип опоры;Пикетаж, км;Замер U, B;Расчетное U, B;R опоры, Ом;Ток утечки, мА\r\n",
                    out);

@@ -72,8 +72,12 @@ void importSupports(QWidget *parent, KorTables &tables)
 void exportSupports(QWidget *parent, KorTables &tables)
 {
     const std::optional<CurrentSection> current = currentSection(tables);
-    const std::optional<ExportChoice> choice =
-        fileChooser().exportFile(parent, current ? current->name : QStringLiteral("участки"));
+    // The Section's name suggests the file's; a "/" in it must not make a path.
+    QString suggested = current && !current->name.trimmed().isEmpty() ? current->name.trimmed() : QStringLiteral("участки");
+    for (QChar &c : suggested)
+        if (c == u'/' || c == u'\\' || c.category() == QChar::Other_Control)
+            c = u'_';
+    const std::optional<ExportChoice> choice = fileChooser().exportFile(parent, suggested);
     if (!choice)
         return;
     exchange::ExportRequest request;

@@ -712,10 +712,8 @@ void SqliteTableFile::commitTransaction()
     try {
         commit();
     } catch (const SystemError &) {
-        m_rollback->exec();
-        m_rollback->finish();
-        m_inTransaction = false;
-        ++m_ownWrites; // the views read the file again
+        m_atomic = true;
+        rollbackTransaction();
         throw;
     }
 }
@@ -727,7 +725,7 @@ void SqliteTableFile::rollbackTransaction() noexcept
     m_atomic = false;
     m_bulkDepth = 0;
     // SQLite may have rolled back by itself already (a full disk does); the
-    // statement then fails harmlessly.
+    // statement then fails harmlessly. The views read the file again.
     m_rollback->exec();
     m_rollback->finish();
     m_inTransaction = false;

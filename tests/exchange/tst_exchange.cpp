@@ -178,6 +178,24 @@ QString pythonWithOpenpyxl()
     return QString();
 }
 
+// A Section with Supports, whose rows an import must leave as they are,
+// and a file to import.
+struct Target
+{
+    explicit Target(int supports)
+    {
+        section = seeder.addSection(QStringLiteral("A"));
+        seeder.addSupports(section, supports);
+        before = storedRows(section);
+    }
+    TempAlias home;
+    Seeder seeder;
+    qint64 section = 0;
+    QList<Stored> before;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("in.csv"));
+};
+
 } // namespace
 
 class ExchangeTest : public QObject
@@ -366,29 +384,23 @@ void ExchangeTest::badFilesWriteNothing()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QString, message);
-    TempAlias home;
-    Seeder seeder;
-    const qint64 section = seeder.addSection(QStringLiteral("A"));
-    seeder.addSupports(section, 5);
-    const QList<Stored> before = storedRows(section);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("in.csv"));
-    writeFile(path, bytes);
-    const QByteArray hash = fileHash(path);
+    Target t(5);
+    writeFile(t.path, bytes);
+    const QByteArray hash = fileHash(t.path);
 
     ImportTarget target;
-    target.section = section;
+    target.section = t.section;
     target.replace = true;
     const QString got = messageOf([&] {
-        const ImportPlan plan = planFor(path);
+        const ImportPlan plan = planFor(t.path);
         if (!plan.ok())
             throw ExchangeError(plan.problemReport());
         writeImport(QStringLiteral("kor"), plan, target);
     });
     QVERIFY2(got.contains(message), qPrintable(got));
-    QCOMPARE(storedRows(section), before);
+    QCOMPARE(storedRows(t.section), t.before);
     QCOMPARE(sectionCount(), 1);
-    QCOMPARE(fileHash(path), hash);
+    QCOMPARE(fileHash(t.path), hash);
 }
 
 void ExchangeTest::hugeFilesAreNeverReadWhole()
@@ -432,25 +444,19 @@ void ExchangeTest::writingIsAllOrNothing()
     QFETCH(bool, newSection);
     QFETCH(bool, replace);
     QFETCH(bool, storeFails);
-    TempAlias home;
-    Seeder seeder;
-    const qint64 section = seeder.addSection(QStringLiteral("A"));
-    seeder.addSupports(section, 50);
-    const QList<Stored> before = storedRows(section);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("in.csv"));
+    Target t(50);
     QByteArray bytes("№ опоры;Пикетаж, км;R опоры, Ом\n");
     for (int i = 0; i < 3000; ++i)
         bytes += QByteArray::number(i % 30000) + ";" + QByteArray::number(i * 0.06) + ";200\n";
-    writeFile(path, bytes);
-    const ImportPlan plan = planFor(path);
+    writeFile(t.path, bytes);
+    const ImportPlan plan = planFor(t.path);
     QVERIFY(plan.ok());
 
     ImportTarget target;
     if (newSection)
         target.newSectionName = QStringLiteral("B");
     else
-        target.section = section;
+        target.section = t.section;
     target.replace = replace;
     qint64 stoppedAt = 0;
     const QString got = messageOf([&] {
@@ -465,7 +471,7 @@ void ExchangeTest::writingIsAllOrNothing()
     });
     QVERIFY(stoppedAt > 0);
     QCOMPARE(got, storeFails ? QStringLiteral("The disk is full") : SilentAbort().message());
-    QCOMPARE(storedRows(section), before);
+    QCOMPARE(storedRows(t.section), t.before);
     QCOMPARE(sectionCount(), 1);
 }
 
