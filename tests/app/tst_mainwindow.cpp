@@ -325,10 +325,11 @@ void MainWindowTest::menus()
             names << (item->isSeparator() ? QStringLiteral("-") : item->text());
         items << names;
     }
-    QCOMPARE(titles, QStringList({"Файл", "Таблица", "Фильтр"}));
+    QCOMPARE(titles, QStringList({"Файл", "Таблица", "Фильтр", "Сервис"}));
     QCOMPARE(items.at(0), QStringList({"Печать", "-", "Выход"}));
     QCOMPARE(items.at(1), QStringList({"Заполнить...", "Очистить...", "-", "Расчитать"}));
     QCOMPARE(items.at(2), QStringList({"Опоры с I>40 мА"}));
+    QCOMPARE(items.at(3), QStringList({"Импорт опор...", "Экспорт..."}));
     QCOMPARE(w.MainMenu1->actions().at(0)->menu()->actions().at(0), w.N10);
     QCOMPARE(w.MainMenu1->actions().at(0)->menu()->actions().at(2), w.N4);
     QCOMPARE(w.MainMenu1->actions().at(1)->menu()->actions().at(3), w.N8);
