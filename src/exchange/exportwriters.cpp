@@ -172,33 +172,38 @@ private:
 // libxlsxwriter writes numbers with the C library's printf, whose decimal
 // separator follows LC_NUMERIC, which Qt sets from the user's locale (a
 // comma in Russian settings would corrupt the workbook). Its calls run with
-// the "C" numeric rules on this thread.
+// the "C" numeric rules on this thread: the locale is made once per export,
+// and each call only switches to it and back.
 class CNumericLocale
 {
 public:
     CNumericLocale()
     {
-        m_base = duplocale(uselocale(locale_t(nullptr)));
-        m_c = m_base ? newlocale(LC_NUMERIC_MASK, "C", m_base) : locale_t(nullptr);
-        if (m_c)
-            m_previous = uselocale(m_c);
-        else if (m_base)
-            freelocale(m_base);
-    }
-    ~CNumericLocale()
-    {
+        locale_t base = duplocale(uselocale(locale_t(nullptr)));
+        m_c = base ? newlocale(LC_NUMERIC_MASK, "C", base) : locale_t(nullptr);
+        if (!m_c && base)
+            freelocale(base);
         if (!m_c)
-            return;
-        uselocale(m_previous);
-        freelocale(m_c); // m_base went into m_c
+            throw ExchangeError(QStringLiteral("Книга Excel не создаётся: нет числовых правил \"C\""));
     }
+    ~CNumericLocale() { freelocale(m_c); } // the base went into m_c
     CNumericLocale(const CNumericLocale &) = delete;
     CNumericLocale &operator=(const CNumericLocale &) = delete;
 
+    class Use
+    {
+    public:
+        explicit Use(const CNumericLocale &c) : m_previous(uselocale(c.m_c)) {}
+        ~Use() { uselocale(m_previous); }
+        Use(const Use &) = delete;
+        Use &operator=(const Use &) = delete;
+
+    private:
+        locale_t m_previous;
+    };
+
 private:
-    locale_t m_base = nullptr;
     locale_t m_c = nullptr;
-    locale_t m_previous = nullptr;
 };
 
 // The three title lines of the hazard report.
@@ -241,6 +246,15 @@ QString sheetName(const QString &sectionName, qint64 number, QSet<QString> &used
     }
     used.insert(candidate.toLower());
     return candidate;
+}
+
+// The shortest text that reads back to the same double, as XML wants a
+// number (the point, an exponent with "e").
+QByteArray fullDigits(double value)
+{
+    char buffer[64];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return QByteArray(buffer, qsizetype(written.ptr - buffer));
 }
 
 // Whether libxlsxwriter's "%.16G" reads back to the same double.
@@ -329,7 +343,7 @@ public:
         SaveTarget probe(path); // a target that cannot be written is told before any work
         m_tempFile = m_temp.filePath(QStringLiteral("book.xlsx")).toLocal8Bit();
         m_tempDir = QDir::toNativeSeparators(m_temp.path()).toLocal8Bit();
-        CNumericLocale c;
+        const CNumericLocale::Use c(m_locale);
         lxw_workbook_options options{};
         options.constant_memory = LXW_TRUE;
         options.tmpdir = m_tempDir.data();
@@ -342,14 +356,14 @@ public:
     ~XlsxExport() override
     {
         if (m_book) {
-            CNumericLocale c;
+            const CNumericLocale::Use c(m_locale);
             workbook_close(m_book);
         }
     }
 
     void beginSection(const QString &name, qint64 number) override
     {
-        CNumericLocale c;
+        const CNumericLocale::Use c(m_locale);
         endSheet();
         m_sheet = workbook_add_worksheet(m_book, sheetName(name, number, m_usedNames).toUtf8().constData());
         if (!m_sheet)
@@ -375,7 +389,7 @@ public:
     {
         if (m_row >= kMaxSheetRows)
             throw ExchangeError(QStringLiteral("На листе Excel не больше %1 строк").arg(kMaxSheetRows));
-        CNumericLocale c;
+        const CNumericLocale::Use c(m_locale);
         const bool red = row.overLimit();
         lxw_col_t col = 0;
         for (Column column : gridColumns()) {
@@ -391,7 +405,7 @@ public:
             } else if (const std::optional<double> v = row.value(column)) {
                 worksheet_write_number(m_sheet, m_row, col, *v, format);
                 if (!sixteenDigitsSuffice(*v))
-                    m_fixes.back().insert(cellKey(m_row, col), numfmt::shortestText(*v, u'.').toLatin1());
+                    m_fixes.back().insert(cellKey(m_row, col), fullDigits(*v));
                 const int decimals = column == Column::Kilometr ? 3 : column == Column::Nomeropory ? 0 : 1;
                 m_widths[col] = std::max(m_widths[col], shownLength(*v, decimals));
             } else if (red) {
@@ -405,7 +419,7 @@ public:
     void finish() override
     {
         {
-            CNumericLocale c;
+            const CNumericLocale::Use c(m_locale);
             if (!m_sheet)
                 beginSection(QStringLiteral("Участки"), 0);
             endSheet();
@@ -498,6 +512,7 @@ private:
 
     QString m_path;
     QString m_dateLine;
+    CNumericLocale m_locale;
     QTemporaryDir m_temp;
     QByteArray m_tempFile;
     QByteArray m_tempDir;

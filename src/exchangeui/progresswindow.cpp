@@ -1,6 +1,9 @@
 #include "progresswindow.h"
 
+#include <QElapsedTimer>
 #include <QProgressDialog>
+
+#include <memory>
 
 namespace exchangeui {
 
@@ -24,10 +27,16 @@ ProgressWindow::~ProgressWindow() = default;
 
 exchange::Progress ProgressWindow::progress()
 {
-    return [dialog = m_dialog.get()](qint64 done, qint64 total) {
+    // The bar moves at most every 50 ms: each move of a shown dialog lets
+    // the events through and repaints it.
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    return [dialog = m_dialog.get(), clock](qint64 done, qint64 total) {
         const int step = total > 0 ? int(std::min<qint64>(kSteps, done * kSteps / total)) : 0;
-        if (step != dialog->value())
+        if (step != dialog->value() && (clock->elapsed() >= 50 || step == kSteps)) {
             dialog->setValue(step); // a modal progress dialog lets events through here
+            clock->restart();
+        }
         return !dialog->wasCanceled();
     };
 }
