@@ -4,7 +4,7 @@
 
 namespace admin {
 
-ParsedOptions::ParsedOptions(const QStringList &arguments, const QList<OptionSpec> &specs)
+ParsedOptions::ParsedOptions(const QStringList &arguments, const QList<OptionDef> &defs)
 {
     bool optionsEnd = false;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
@@ -23,12 +23,12 @@ ParsedOptions::ParsedOptions(const QStringList &arguments, const QList<OptionSpe
             inlineValue = name.mid(eq + 1);
             name = name.left(eq);
         }
-        const auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec &s) { return s.name == name; });
-        if (spec == specs.end())
+        const auto known = std::find_if(defs.begin(), defs.end(), [&](const OptionDef &d) { return d.name == name; });
+        if (known == defs.end())
             throw UsageError(QStringLiteral("неизвестный параметр «--%1»").arg(name));
         if (m_values.contains(name))
             throw UsageError(QStringLiteral("параметр «--%1» указан дважды").arg(name));
-        if (spec->valueName.isEmpty()) {
+        if (known->valueName.isEmpty()) {
             if (inlineValue)
                 throw UsageError(QStringLiteral("параметр «--%1» не принимает значения").arg(name));
             m_values.insert(name, QString());
@@ -39,20 +39,20 @@ ParsedOptions::ParsedOptions(const QStringList &arguments, const QList<OptionSpe
         } else if (i + 1 < arguments.size()) {
             m_values.insert(name, arguments[++i]);
         } else {
-            throw UsageError(QStringLiteral("после «--%1» нужно значение %2").arg(name, spec->valueName));
+            throw UsageError(QStringLiteral("после «--%1» нужно значение %2").arg(name, known->valueName));
         }
     }
 }
 
 namespace {
 
-const QList<OptionSpec> &helpOption()
+const QList<OptionDef> &helpOption()
 {
-    static const QList<OptionSpec> list{{QStringLiteral("help"), QString(), QStringLiteral("эта справка")}};
+    static const QList<OptionDef> list{{QStringLiteral("help"), QString(), QStringLiteral("эта справка")}};
     return list;
 }
 
-QString optionLine(const OptionSpec &o)
+QString optionLine(const OptionDef &o)
 {
     QString left = QStringLiteral("  --") + o.name;
     if (!o.valueName.isEmpty())
@@ -67,7 +67,7 @@ QString commandHelp(const Command &command)
     QStringList lines;
     lines << QStringLiteral("Использование: korozia-admin %1 %2").arg(command.name, command.synopsis);
     lines << QString() << command.summary << QString() << QStringLiteral("Параметры:");
-    for (const OptionSpec &o : command.options)
+    for (const OptionDef &o : command.options)
         lines << optionLine(o);
     lines << optionLine(helpOption().first());
     return lines.join(u'\n') + u'\n';
@@ -110,9 +110,9 @@ int runAdmin(const QStringList &arguments, QTextStream &out, QTextStream &err)
         return UsageFailure;
     }
     try {
-        QList<OptionSpec> specs = command->options;
-        specs += helpOption();
-        const ParsedOptions options(arguments.mid(1), specs);
+        QList<OptionDef> defs = command->options;
+        defs += helpOption();
+        const ParsedOptions options(arguments.mid(1), defs);
         if (options.isSet(QStringLiteral("help"))) {
             out << commandHelp(*command);
             return Success;

@@ -26,7 +26,7 @@ private:
 };
 
 // One option of a command: "--section NAME" takes a value, "--all" not.
-struct OptionSpec
+struct OptionDef
 {
     QString name;      // without the dashes
     QString valueName; // empty: a switch
@@ -38,7 +38,7 @@ struct OptionSpec
 class ParsedOptions
 {
 public:
-    ParsedOptions(const QStringList &arguments, const QList<OptionSpec> &specs);
+    ParsedOptions(const QStringList &arguments, const QList<OptionDef> &defs);
     bool isSet(const QString &name) const { return m_values.contains(name); }
     QString value(const QString &name, const QString &fallback = QString()) const
     {
@@ -57,7 +57,7 @@ struct Command
     QString name;
     QString synopsis; // the arguments after the name
     QString summary;  // one line
-    QList<OptionSpec> options;
+    QList<OptionDef> options;
     std::function<int(const ParsedOptions &options, QTextStream &out, QTextStream &err)> run;
 };
 

@@ -13,7 +13,7 @@ namespace admin {
 
 namespace {
 
-const OptionSpec kAlias{QStringLiteral("alias"), QStringLiteral("ПСЕВДОНИМ"),
+const OptionDef kAlias{QStringLiteral("alias"), QStringLiteral("ПСЕВДОНИМ"),
                         QStringLiteral("псевдоним базы (по умолчанию kor)")};
 
 QString fileArgument(const ParsedOptions &options)

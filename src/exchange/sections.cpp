@@ -22,20 +22,20 @@ QList<SectionInfo> listSections(KorTables &db)
     return list;
 }
 
-std::optional<SectionInfo> findSectionIfAny(KorTables &db, const QString &spec)
+std::optional<SectionInfo> findSectionIfAny(KorTables &db, const QString &reference)
 {
-    if (spec.startsWith(u'#')) {
+    if (reference.startsWith(u'#')) {
         bool ok = false;
-        const qint64 number = spec.mid(1).toLongLong(&ok);
+        const qint64 number = reference.mid(1).toLongLong(&ok);
         if (!ok)
-            throw ExchangeError(QStringLiteral("«%1» — не номер участка (после «#» должны быть цифры)").arg(spec));
+            throw ExchangeError(QStringLiteral("«%1» — не номер участка (после «#» должны быть цифры)").arg(reference));
         if (!db.Table2.Locate(number))
             throw ExchangeError(QStringLiteral("Участка №%1 нет").arg(number));
         return SectionInfo{number, db.Table2Line->AsString()};
     }
     QList<SectionInfo> matches;
     for (const SectionInfo &s : listSections(db))
-        if (s.name == spec)
+        if (s.name == reference)
             matches.append(s);
     if (matches.isEmpty())
         return std::nullopt;
@@ -44,7 +44,7 @@ std::optional<SectionInfo> findSectionIfAny(KorTables &db, const QString &spec)
         for (const SectionInfo &s : matches)
             numbers << QStringLiteral("#%1").arg(s.number);
         throw ExchangeError(QStringLiteral("Участок «%1» не один: их %2 (%3); назовите нужный по номеру, например «%4»")
-                                .arg(spec)
+                                .arg(reference)
                                 .arg(matches.size())
                                 .arg(numbers.join(QStringLiteral(", ")), numbers.first()));
     }
@@ -52,11 +52,11 @@ std::optional<SectionInfo> findSectionIfAny(KorTables &db, const QString &spec)
     return matches.first();
 }
 
-SectionInfo findSection(KorTables &db, const QString &spec)
+SectionInfo findSection(KorTables &db, const QString &reference)
 {
-    const std::optional<SectionInfo> found = findSectionIfAny(db, spec);
+    const std::optional<SectionInfo> found = findSectionIfAny(db, reference);
     if (!found)
-        throw ExchangeError(QStringLiteral("Участка «%1» нет").arg(spec));
+        throw ExchangeError(QStringLiteral("Участка «%1» нет").arg(reference));
     return *found;
 }
 

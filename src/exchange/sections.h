@@ -21,10 +21,10 @@ QList<SectionInfo> listSections(KorTables &db);
 // other text the one Section of exactly that name. Throws ExchangeError when
 // there is none, or when several share the name (their numbers are listed).
 // Leaves Table2 on it.
-SectionInfo findSection(KorTables &db, const QString &spec);
+SectionInfo findSection(KorTables &db, const QString &reference);
 // The same, but nullopt where no Section has the name (a "#" number that
 // names none is still an error).
-std::optional<SectionInfo> findSectionIfAny(KorTables &db, const QString &spec);
+std::optional<SectionInfo> findSectionIfAny(KorTables &db, const QString &reference);
 
 // A text cut to at most `size` characters counted as Unicode code points, as
 // the field objects keep it; `cut` tells whether anything was dropped.
