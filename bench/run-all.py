@@ -51,6 +51,14 @@ ROWS = [
     ("bench_plot", "BM_PanFrame", "Profile: one frame of dragging, half the Section shown", {100000: 50}, None),
     ("bench_plot", "BM_ZoomFrame", "Profile: one frame of the wheel, half the Section shown", {100000: 50}, None),
     ("bench_plot", "BM_ReadSectionFloor", "SQLite floor: a Section's rows read in chainage order (C API)", {}, None),
+    ("bench_exchange", "BM_ImportThroughTheMenu", "\"Импорт опор...\": N rows parsed, checked and written",
+     {100000: 1000}, "BM_ImportFloor"),
+    ("bench_exchange", "BM_ExportCsvThroughTheMenu", "\"Экспорт...\": N Supports to CSV", {100000: 500},
+     "BM_ExportFloor"),
+    ("bench_exchange", "BM_ExportXlsxThroughTheMenu", "\"Экспорт...\": N Supports to XLSX", {100000: 1500},
+     "BM_ExportFloor"),
+    ("bench_exchange", "BM_ImportFloor", "SQLite C floor: the import's rows inserted in one transaction", {}, None),
+    ("bench_exchange", "BM_ExportFloor", "SQLite C floor: N rows read and written as CSV with stdio", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}
@@ -85,7 +93,7 @@ def run(build, program, size):
             continue
         name = b["name"].split("/")[0]
         results[name] = b["real_time"] * UNIT_TO_MS[b.get("time_unit", "ns")]
-        for counter in ("page_MB", "rss_after_1_kB", "rss_after_20_kB"):
+        for counter in ("page_MB", "rss_after_1_kB", "rss_after_20_kB", "import_MB"):
             if counter in b:
                 results[name + ":" + counter] = b[counter]
     return results, usage.ru_maxrss / 1024.0
@@ -166,6 +174,7 @@ def main():
             parts = []
             for size in SIZES:
                 ours = results[(program, size)].get(name)
+                # A floor measured by the same program comes first, else bench_cursor's.
                 base = results[(program, size)].get(floor) or results[("bench_cursor", size)].get(floor)
                 if ours and base:
                     parts.append("%.1f×" % (ours / base))
@@ -189,7 +198,10 @@ def main():
               + " | ".join(counter("bench_calc", "BM_MemoryAcrossRuns:rss_after_1_kB", 1 / 1024)) + " | — |",
               "| Resident memory after 20 runs of \"Расчитать\" | "
               + " | ".join(counter("bench_calc", "BM_MemoryAcrossRuns:rss_after_20_kB", 1 / 1024))
-              + " | does not grow with runs |", ""]
+              + " | does not grow with runs |",
+              "| Resident memory an import adds at its peak (`bench_exchange` import_MB) | "
+              + " | ".join(counter("bench_exchange", "BM_ImportThroughTheMenu:import_MB"))
+              + " | ≤ 50 MB at 100,000 |", ""]
     with open(target, "w") as f:
         f.write("\n".join(lines))
     print(f"wrote {target}", file=sys.stderr)

@@ -24,6 +24,7 @@ packages=(
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins libgl-dev
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev
   libbenchmark-dev fonts-liberation
+  libcsv-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl
   poppler-utils xvfb xauth xdotool openbox x11-utils desktop-file-utils appstream dpkg-dev file locales
   cups-daemon cups-client
 )

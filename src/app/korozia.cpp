@@ -3,6 +3,7 @@
 #include "fillpane.h"
 #include "sections.h"
 
+#include "exchangeui/exchangecommands.h"
 #include "plot/profilewindow.h"
 #include "report/print.h"
 #include "report/previewwindow.h"
@@ -174,10 +175,14 @@ void TForm1::buildMenus()
     QMenu *filter = MainMenu1->addMenu(QStringLiteral("Фильтр"));
     filter->addAction(N14);
 
-    actionPlot = menuItem(this, "actionPlot", QStringLiteral("График участка..."));
     menuService = MainMenu1->addMenu(QStringLiteral("Сервис"));
     menuService->setObjectName(QStringLiteral("menuService"));
+    actionPlot = menuItem(this, "actionPlot", QStringLiteral("График участка..."));
+    actionImport = menuItem(this, "actionImport", QStringLiteral("Импорт опор..."));
+    actionExport = menuItem(this, "actionExport", QStringLiteral("Экспорт..."));
     menuService->addAction(actionPlot);
+    menuService->addSeparator();
+    menuService->addActions({actionImport, actionExport});
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -202,6 +207,8 @@ void TForm1::buildMenus()
     toolkit::connectGuarded(N6, &QAction::triggered, this, &TForm1::N6Click);
     toolkit::connectGuarded(actionPlot, &QAction::triggered, this, &TForm1::actionPlotClick);
     toolkit::connectGuarded(N7, &QAction::triggered, this, &TForm1::N7Click);
+    toolkit::connectGuarded(actionImport, &QAction::triggered, this, &TForm1::actionImportClick);
+    toolkit::connectGuarded(actionExport, &QAction::triggered, this, &TForm1::actionExportClick);
     // A checkable item flips its own mark before it reports the click; the
     // filter switch reads the mark as it was and flips it itself.
     toolkit::connectGuarded(N14, &QAction::triggered, this, [this] {
@@ -570,6 +577,20 @@ void TForm1::N7Click()
     PageControl1->setTabVisible(1, true);
     PageControl1->setCurrentWidget(TabSheet4);
     PageControl1->show();
+}
+
+// ---------------------------------------------------------------- import and export
+
+void TForm1::actionImportClick()
+{
+    settleSection();
+    exchangeui::importSupports(this, m_tables);
+}
+
+void TForm1::actionExportClick()
+{
+    settleSection();
+    exchangeui::exportSupports(this, m_tables);
 }
 
 void TForm1::hidePane()

@@ -116,8 +116,10 @@ public:
     QAction *N17 = nullptr; // separator
     QAction *N8 = nullptr;  // "Расчитать"
     QAction *N14 = nullptr; // "Опоры с I>40 мА", with its check mark
-    QMenu *menuService = nullptr;
-    QAction *actionPlot = nullptr; // "График участка..."
+    QMenu *menuService = nullptr;     // "Сервис"
+    QAction *actionPlot = nullptr;    // "График участка..."
+    QAction *actionImport = nullptr;  // "Импорт опор..."
+    QAction *actionExport = nullptr;  // "Экспорт..."
     QMenu *PopupMenu1 = nullptr;
     QAction *N1 = nullptr;  // "Добавить опору"
     QAction *N12 = nullptr; // "Редактировать опору"
@@ -139,6 +141,8 @@ public:
     void DBGrid1DblClick();
     void N6Click();
     void N7Click();
+    void actionImportClick();
+    void actionExportClick();
     void Edit2Change();
     void Button1Click();
     void Button2Click();

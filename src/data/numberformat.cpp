@@ -249,4 +249,20 @@ QString formatG(double value)
     return QString::fromLatin1(buffer, qsizetype(written.ptr - buffer));
 }
 
+QString shortestText(double value, QChar decimalSeparator)
+{
+    if (!std::isfinite(value))
+        return nonFinite(value);
+    if (value == 0)
+        return QStringLiteral("0");
+    // Without a precision std::to_chars writes the shortest form that reads
+    // back exactly, choosing between plain and exponent notation.
+    char buffer[64];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
+    QString text = QString::fromLatin1(buffer, qsizetype(written.ptr - buffer));
+    if (decimalSeparator != u'.')
+        text.replace(u'.', decimalSeparator);
+    return text;
+}
+
 } // namespace numfmt

@@ -40,4 +40,13 @@ QString overlayText(double value, int decimals);
 // below -4 or 6 and above; "inf", "-inf", "nan", "-0" as printf writes them.
 QString formatG(double value);
 
+// The shortest text that reads back to the same double (numread's float
+// reader with the same separator gives the value bit for bit): the fewest
+// significant digits, in plain or exponent form, whichever is shorter
+// ("12.5", "0.1", "1e-05", "1.7976931348623157e+308"), with the given decimal
+// separator. Zero is "0" whatever its sign, as the reader gives +0 for it;
+// infinities and not-a-number values give "INF", "-INF" and "NAN", which no
+// reader takes for a number.
+QString shortestText(double value, QChar decimalSeparator);
+
 } // namespace numfmt

@@ -3,6 +3,8 @@
 #include "errors.h"
 #include "store/error.h"
 
+#include <QHash>
+
 // The link of a detail cursor to its master's data source: every change of
 // the master's current record makes the detail follow it.
 class MasterLink : public DataLink
@@ -467,6 +469,37 @@ Table::RowScope::RowScope(const Table &table, int displayRow) : m_table(table), 
 Table::RowScope::~RowScope()
 {
     const_cast<Table &>(m_table).m_active = m_saved;
+}
+
+void Table::forEachRecord(const std::function<void()> &visit) const
+{
+    checkActive();
+    const QVector<qint64> keys = m_view->ids();
+    const int keyField = m_file->def().keyField;
+    constexpr qsizetype kBatch = 1024;
+    struct Restore
+    {
+        const Table &table;
+        const store::Record *saved;
+        ~Restore() { const_cast<Table &>(table).m_active = saved; }
+    } restore{*this, m_active};
+    QHash<qint64, store::Record> batch;
+    for (qsizetype at = 0; at < keys.size(); at += kBatch) {
+        const QVector<qint64> part = keys.mid(at, kBatch);
+        batch.clear();
+        m_file->readMany(part, [&](store::Record &&record) {
+            const qint64 key = record.value(keyField).toLongLong();
+            batch.insert(key, std::move(record));
+        });
+        for (qint64 key : part) {
+            // A record another user deleted meanwhile is left out.
+            const auto it = batch.constFind(key);
+            if (it == batch.constEnd())
+                continue;
+            const_cast<Table *>(this)->m_active = &*it;
+            visit();
+        }
+    }
 }
 
 // ---------------------------------------------------------------- editing

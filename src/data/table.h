@@ -29,6 +29,7 @@ public:
 
     // Settings made before the cursor is opened.
     void SetDatabaseName(const QString &alias) { m_alias = alias; }
+    const QString &DatabaseName() const { return m_alias; }
     void SetTableName(const QString &tableName) { m_tableName = tableName; }
     void SetIndexName(const QString &indexName) { m_indexName = indexName; }
     // Follows the current record of the master's cursor: this cursor offers
@@ -137,6 +138,12 @@ public:
     };
 
     const store::Record &activeRecord() const { return *m_active; }
+
+    // Makes the field objects read every record of the view in turn, in the
+    // view's order, and calls visit for each; the cursor does not move and no
+    // hook runs. For commands that read a whole Section at once (an export):
+    // the records are read in batches, not one query each.
+    void forEachRecord(const std::function<void()> &visit) const;
 
 private:
     friend class Field;

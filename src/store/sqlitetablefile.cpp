@@ -104,6 +104,8 @@ SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool 
 
 SqliteTableFile::~SqliteTableFile()
 {
+    if (m_atomic)
+        rollbackTransaction();
     if (m_inTransaction) {
         try {
             commit();
@@ -587,6 +589,12 @@ void SqliteTableFile::write(Write &&w)
         return;
     }
 
+    if (m_atomic) {
+        // Nothing is kept for a rescue: a failure rolls the whole transaction back.
+        apply(w);
+        ++m_ownWrites;
+        return;
+    }
     try {
         apply(w);
     } catch (const SystemError &) {
@@ -752,6 +760,45 @@ void SqliteTableFile::endBulk()
         m_bulkWrites.clear();
         rewrite(writes);
     }
+}
+
+void SqliteTableFile::beginTransaction()
+{
+    if (m_bulkDepth > 0)
+        throw StoreError(QStringLiteral("The table '%1' is already inside a transaction").arg(fileName(m_path)));
+    begin();
+    m_bulkWrites.clear();
+    m_atomic = true;
+    m_bulkDepth = 1;
+}
+
+void SqliteTableFile::commitTransaction()
+{
+    if (!m_atomic)
+        return;
+    m_atomic = false;
+    m_bulkDepth = 0;
+    try {
+        commit();
+    } catch (const SystemError &) {
+        m_atomic = true;
+        rollbackTransaction();
+        throw;
+    }
+}
+
+void SqliteTableFile::rollbackTransaction() noexcept
+{
+    if (!m_atomic)
+        return;
+    m_atomic = false;
+    m_bulkDepth = 0;
+    // SQLite may have rolled back by itself already (a full disk does); the
+    // statement then fails harmlessly. The views read the file again.
+    m_rollback->exec();
+    m_rollback->finish();
+    m_inTransaction = false;
+    ++m_ownWrites;
 }
 
 void SqliteTableFile::lockRecord(qint64 key)

@@ -43,6 +43,10 @@ public:
     void endBulk() override;
     bool inBulk() const override { return m_bulkDepth > 0; }
 
+    void beginTransaction() override;
+    void commitTransaction() override;
+    void rollbackTransaction() noexcept override;
+
     void lockRecord(qint64 key) override;
     void unlockRecord(qint64 key) override;
 
@@ -112,6 +116,8 @@ private:
     PartialUpdate &partialUpdate(quint64 fields);
 
     int m_bulkDepth = 0;
+    // Inside an all-or-nothing transaction: no part-way commits, no rescue.
+    bool m_atomic = false;
     bool m_inTransaction = false;
     bool m_versionKnownInTransaction = false;
     qint64 m_dataVersion = 0;

@@ -70,4 +70,22 @@ BulkScope::~BulkScope() noexcept(false)
     m_file.endBulk();
 }
 
+TransactionScope::TransactionScope(TableFile &file) : m_file(file)
+{
+    m_file.beginTransaction();
+}
+
+TransactionScope::~TransactionScope()
+{
+    if (m_open)
+        m_file.rollbackTransaction();
+}
+
+void TransactionScope::commit()
+{
+    // A refused commit is rolled back by the file: either way the scope is over.
+    m_open = false;
+    m_file.commitTransaction();
+}
+
 } // namespace store

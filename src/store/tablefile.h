@@ -72,6 +72,13 @@ public:
     virtual void endBulk() = 0;
     virtual bool inBulk() const = 0;
 
+    // An all-or-nothing transaction (see TransactionScope): it never commits
+    // part-way, a failed write leaves it open for the rollback, and bulk
+    // scopes inside it commit nothing of their own.
+    virtual void beginTransaction() = 0;
+    virtual void commitTransaction() = 0;
+    virtual void rollbackTransaction() noexcept = 0;
+
     // Record locks for editing (see RecordLocks).
     virtual void lockRecord(qint64 key) = 0;
     virtual void unlockRecord(qint64 key) = 0;
@@ -109,6 +116,25 @@ public:
 private:
     TableFile &m_file;
     int m_uncaught;
+};
+
+// Runs its block as one write transaction of a table that is saved whole or
+// not at all: the writes are committed by commit(); when the scope ends
+// without it (an error, a cancelled command) every one of them is rolled
+// back, and a process killed in the middle leaves the file as it was.
+class TransactionScope
+{
+public:
+    explicit TransactionScope(TableFile &file);
+    ~TransactionScope();
+    TransactionScope(const TransactionScope &) = delete;
+    TransactionScope &operator=(const TransactionScope &) = delete;
+
+    void commit();
+
+private:
+    TableFile &m_file;
+    bool m_open = true;
 };
 
 } // namespace store

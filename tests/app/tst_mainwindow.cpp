@@ -329,7 +329,7 @@ void MainWindowTest::menus()
     QCOMPARE(items.at(0), QStringList({"Печать", "-", "Выход"}));
     QCOMPARE(items.at(1), QStringList({"Заполнить...", "Очистить...", "-", "Расчитать"}));
     QCOMPARE(items.at(2), QStringList({"Опоры с I>40 мА"}));
-    QCOMPARE(items.at(3).first(), QStringLiteral("График участка..."));
+    QCOMPARE(items.at(3), QStringList({"График участка...", "-", "Импорт опор...", "Экспорт..."}));
     QCOMPARE(w.menuService->actions().first(), w.actionPlot);
     QCOMPARE(w.MainMenu1->actions().at(0)->menu()->actions().at(0), w.N10);
     QCOMPARE(w.MainMenu1->actions().at(0)->menu()->actions().at(2), w.N4);

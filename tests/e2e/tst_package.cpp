@@ -58,6 +58,7 @@ void PackageTest::installLaysOutTheProgram()
     QVERIFY2(install.code == 0, qPrintable(install.out));
     const QDir root(prefix.path());
     QVERIFY(QFileInfo(root.filePath("bin/korozia")).isExecutable());
+    QVERIFY(QFileInfo(root.filePath("bin/korozia-admin")).isExecutable());
     const QString desktop = root.filePath("share/applications/" + kAppId + ".desktop");
     const QString metainfo = root.filePath("share/metainfo/" + kAppId + ".metainfo.xml");
     QVERIFY(QFile::exists(root.filePath("share/icons/hicolor/scalable/apps/" + kAppId + ".svg")));
@@ -97,7 +98,8 @@ void PackageTest::debianPackageRunsWhereItIsUnpacked()
     const Result info = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")});
     QVERIFY2(info.code == 0, qPrintable(info.out));
     for (const char *needed :
-         {"libqt6sql6-sqlite", "fonts-liberation", "libqt6widgets6", "libqt6sql6", "libqt6charts6", "libqt6svg6"})
+         {"libqt6sql6-sqlite", "fonts-liberation", "libqt6widgets6", "libqt6sql6", "libqt6charts6", "libqt6svg6",
+          "libcsv3", "libxlsxwriter4"})
         QVERIFY2(info.out.contains(needed), qPrintable(info.out));
 
     const QString root = work.filePath(QStringLiteral("root"));
@@ -106,6 +108,9 @@ void PackageTest::debianPackageRunsWhereItIsUnpacked()
     const QString installed = root + QStringLiteral("/usr/bin/korozia");
     QVERIFY(QFileInfo(installed).isExecutable());
     QVERIFY(QFile::exists(root + "/usr/share/applications/" + kAppId + ".desktop"));
+    // The command-line program beside it runs where it is unpacked too.
+    const Result help = run(root + QStringLiteral("/usr/bin/korozia-admin"), {QStringLiteral("--help")});
+    QVERIFY2(help.code == 0 && help.out.contains(QStringLiteral("korozia-admin export")), qPrintable(help.out));
 
     TempAlias home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
