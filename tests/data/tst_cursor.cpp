@@ -539,7 +539,12 @@ void TestCursor::masterDetail()
     f.addSupport(7, 7);
     QCOMPARE(f.db->Table1Line->AsInteger(), f.db->Table2N_line->AsInteger());
     sections.Cancel();
-    sections.Delete(); // the Section only; its Support stays in the table
+    // The store deletes no Section that still has Supports.
+    QCOMPARE(failure([&] { sections.Delete(); }),
+             QString("The section cannot be deleted while it has supports (another user may be adding them)"));
+    QCOMPARE(f.db->Table2Line->AsString(), QString("C"));
+    supports.Delete();
+    sections.Delete();
     QCOMPARE(f.db->Table2Line->AsString(), QString("B"));
     QCOMPARE(f.numbers(), QList<int>{3});
 }

@@ -26,6 +26,16 @@ Record support(double km, int number, QVariant line, QVariant current = {})
     return r;
 }
 
+// Sections 1 to count, for the Supports that name them.
+void addSections(int count)
+{
+    auto line = TableFile::open("kor", "line.db");
+    for (int i = 0; i < count; ++i) {
+        Record r(lineTable().fields.size());
+        line->insert(r);
+    }
+}
+
 QString messageOf(const std::function<void()> &f)
 {
     try {
@@ -132,6 +142,7 @@ void TestStore::configuredAliasErrors()
 void TestStore::viewOrderRangeFilter()
 {
     TempAlias home;
+    addSections(2);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     view.setIndex("i_line");
@@ -170,6 +181,7 @@ void TestStore::viewOrderRangeFilter()
 void TestStore::positionsAndCounts()
 {
     TempAlias home;
+    addSections(7);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     view.setIndex("i_line");
@@ -214,6 +226,7 @@ void TestStore::requiredFieldsRefused()
 void TestStore::fullDiskInBulkKeepsEarlierWrites()
 {
     TempAlias home;
+    addSections(1);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     file->setTestPragma("max_page_count", 3);
@@ -268,6 +281,7 @@ void TestStore::refusedCommitInBulk()
     QFETCH(QString, failure);
     QFETCH(QList<int>, lost);
     TempAlias home;
+    addSections(1);
     auto file = TableFile::open("kor", "base_kor.db");
     file->setBulkCommitInterval(10);
     View view(*file);
@@ -316,6 +330,7 @@ void TestStore::refusedCommitInBulk()
 void TestStore::readOnlyStoreRefusesAndKeepsData()
 {
     TempAlias home;
+    addSections(1);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     Record r = support(1.0, 1, qint64(1));
@@ -330,6 +345,7 @@ void TestStore::readOnlyStoreRefusesAndKeepsData()
 void TestStore::otherConnectionChangesAreSeen()
 {
     TempAlias home;
+    addSections(1);
     auto mine = TableFile::open("kor", "base_kor.db");
     auto theirs = TableFile::open("kor", "base_kor.db");
     View view(*mine);
@@ -368,6 +384,7 @@ void TestStore::updateWritesEveryChange()
     QFETCH(QVariantMap, changes);
     QFETCH(int, countAfter);
     TempAlias home;
+    addSections(2);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     view.setIndex("i_line");
