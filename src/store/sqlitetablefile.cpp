@@ -692,7 +692,10 @@ void SqliteTableFile::removeReferenced(qint64 key)
                 fail(attach.lastError(), QStringLiteral("deleting from"));
             attached << schema;
         }
-        begin();
+        // A BEGIN prepared before the attachment would lock the table file
+        // alone: this one takes the write lock of every attached file too.
+        execSql(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("deleting from"));
+        m_inTransaction = true;
         try {
             int n = 0;
             for (const TableDef *other : referring) {
