@@ -3,12 +3,16 @@
 // and "Печать" with its preview.
 #include "appfixture.h"
 
+#include "app/sections.h"
+
 #include "data/regionalsettings.h"
 #include "editor/add.h"
 #include "report/previewwindow.h"
 #include "toolkit/dbedit.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -49,6 +53,8 @@ private slots:
     void printOpensThePreviewAndReturnsWhenClosed();
     void aNewSectionIsPostedBeforeSupportsJoinIt_data();
     void aNewSectionIsPostedBeforeSupportsJoinIt();
+    void anotherCopyDeletedTheSection_data();
+    void anotherCopyDeletedTheSection();
 };
 
 void CommandsTest::enterOpensTheEditorOnTheCurrentSupport()
@@ -189,6 +195,80 @@ void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt()
     QCOMPARE(w.Table1Line->AsInteger(), w.Table2N_line->AsInteger());
     QCOMPARE(storedSupports(), 4);
     QCOMPARE(f.dialogs().boxes().last().text, QStringLiteral("Нет замера на первой опоре!"));
+}
+
+void CommandsTest::anotherCopyDeletedTheSection_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("fill") << "fill" << "The section was deleted by another user.";
+    QTest::newRow("add a support") << "add" << "The section was deleted by another user.";
+    QTest::newRow("edit a support") << "edit" << "The record was deleted by another user.";
+    // The stale Section is still marked in the list, on the row of the one
+    // after it: a click there would open that row's name for editing.
+    QTest::newRow("click on the marked row") << "click" << "The record was deleted by another user.";
+}
+
+// Another copy deletes the Section this window shows. Whatever this window
+// does next writes nothing under the deleted Section, and the section list,
+// the caption and the support grid move on to an existing Section together,
+// as after a deletion of its own.
+void CommandsTest::anotherCopyDeletedTheSection()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+    WindowFixture f([](Seeder &s) {
+        const qint64 a = s.addSection(QStringLiteral("A"));
+        s.addSupport(a, {1.0, 1});
+        s.addSupport(a, {2.0, 2});
+        s.addSupport(s.addSection(QStringLiteral("B")), {3.0, 3});
+        s.addSection(QStringLiteral("C"));
+    });
+    TForm1 &w = f.form();
+    w.createForms();
+    QCOMPARE(w.Label25->text(), TForm1::sectionCaptionPrefix() + "A");
+    {
+        KorTables other; // the other copy, on the first Section
+        other.open();
+        deleteSectionWithSupports(other);
+    }
+    f.dialogs().answer(BoxButton::Ok);
+    if (command == "fill") {
+        w.N6->trigger();
+        w.Edit2->setText(QStringLiteral("2"));
+        QTest::mouseClick(w.Button1, Qt::LeftButton);
+    } else if (command == "add") {
+        whenShown([&] {
+            TForm2 *d = w.Form2;
+            QTest::keyClicks(d->DBEdit1, "5");
+            QTest::keyClicks(d->DBEdit4, "3");
+            QTest::keyClicks(d->DBEdit6, "100");
+            QTest::mouseClick(d->Button1, Qt::LeftButton);
+        });
+        w.N1->trigger();
+    } else if (command == "edit") {
+        // Should the editor open all the same, it is cancelled; the timer
+        // goes with this row, whether it fired or not.
+        QTimer cancel;
+        cancel.setSingleShot(true);
+        connect(&cancel, &QTimer::timeout, [&] { QTest::mouseClick(w.Form2->Button2, Qt::LeftButton); });
+        cancel.start(0);
+        w.N12->trigger();
+    } else {
+        clickCell(w.DBGrid2, 0, 0);
+    }
+    QVERIFY(!w.Form2->isVisible());
+    QStringList shown;
+    for (const auto &box : f.dialogs().boxes())
+        shown << box.text;
+    QCOMPARE(shown.join(" | "), message);
+    QCOMPARE(w.Table2Line->AsString(), QString("B"));
+    QCOMPARE(w.Label25->text(), TForm1::sectionCaptionPrefix() + "B");
+    QCOMPARE(w.Table1.State(), DataSetState::Browse);
+    QCOMPARE(w.Table1.RecordCount(), 1);
+    QCOMPARE(w.DBGrid1->model()->rowCount(), 1);
+    QCOMPARE(w.Table1Kilometr->AsFloat(), 3.0);
+    QCOMPARE(storedSupports(), 1);
 }
 
 QTEST_MAIN(CommandsTest)
