@@ -152,7 +152,8 @@ void Field::SetAsString(const QString &value)
 {
     if (m_kind == FieldKind::Text) {
         // Only what the field object's size allows is kept.
-        store(m_size > 0 ? ::store::leftCodePoints(value, m_size) : value);
+        const QString text = ::store::validText(value);
+        store(m_size > 0 ? ::store::leftCodePoints(text, m_size) : text);
         return;
     }
     SetText(value);

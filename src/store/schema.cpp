@@ -133,9 +133,7 @@ QString leftCodePoints(const QString &text, qsizetype n)
     return text.left(i);
 }
 
-namespace {
-
-QString validUnicode(QString text)
+QString validText(QString text)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
@@ -145,8 +143,6 @@ QString validUnicode(QString text)
     }
     return text;
 }
-
-} // namespace
 
 QVariant normalise(const FieldDef &field, const QVariant &value)
 {
@@ -174,7 +170,7 @@ QVariant normalise(const FieldDef &field, const QVariant &value)
     case FieldType::Text:
         if (value.typeId() == QMetaType::QByteArray)
             break; // a blob is not text
-        return validUnicode(value.toString());
+        return validText(value.toString());
     }
     throw StoreError(QStringLiteral("Invalid value for field '%1'").arg(field.name));
 }

@@ -74,6 +74,8 @@ QVariant normalise(const FieldDef &field, const QVariant &value);
 
 // Text sizes count characters (Unicode code points), not UTF-16 units.
 qsizetype codePoints(QStringView text);
+// The text with every lone surrogate (which has no UTF-8 form) made U+FFFD.
+QString validText(QString text);
 // The first n characters, never half of a surrogate pair.
 QString leftCodePoints(const QString &text, qsizetype n);
 

@@ -83,6 +83,15 @@ bool sameBinding(const QVariant &a, const QVariant &b)
     }
 }
 
+// Text as SQLite must receive it: a lone surrogate would become bytes that
+// are not UTF-8 in the file.
+QVariant bindable(const FieldDef &field, const QVariant &value)
+{
+    if (field.type != FieldType::Text || !value.isValid() || value.isNull())
+        return value;
+    return validText(value.toString());
+}
+
 } // namespace
 
 // QSqlQuery::bindValue formats a placeholder name for every call, which
@@ -586,7 +595,7 @@ void SqliteTableFile::apply(const Write &w)
     switch (w.kind) {
     case Write::Insert:
         for (int i = 0; i < t.fields.size(); ++i)
-            m_insertBinder.bind(*m_insert, i, w.record.value(i));
+            m_insertBinder.bind(*m_insert, i, bindable(t.fields[i], w.record.value(i)));
         exec(*m_insert, QStringLiteral("writing"));
         m_lastInsertKey = m_insert->lastInsertId().toLongLong();
         m_insert->finish();
@@ -602,7 +611,7 @@ void SqliteTableFile::apply(const Write &w)
         int n = 0;
         for (int i = 0; i < t.fields.size(); ++i)
             if (i != t.keyField && (w.fields == 0 || (w.fields >> i & 1)))
-                binder->bind(*query, n++, w.record.value(i));
+                binder->bind(*query, n++, bindable(t.fields[i], w.record.value(i)));
         binder->bind(*query, n, w.key);
         exec(*query, QStringLiteral("writing"));
         const int rows = query->numRowsAffected();
