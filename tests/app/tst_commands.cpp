@@ -218,10 +218,15 @@ void CommandsTest::anotherCopyDeletedTheSection()
     QFETCH(QString, command);
     QFETCH(QString, message);
     WindowFixture f([](Seeder &s) {
+        auto at = [](double km) {
+            SupportValues v;
+            v.km = km;
+            return v;
+        };
         const qint64 a = s.addSection(QStringLiteral("A"));
-        s.addSupport(a, {1.0, 1});
-        s.addSupport(a, {2.0, 2});
-        s.addSupport(s.addSection(QStringLiteral("B")), {3.0, 3});
+        s.addSupport(a, at(1.0));
+        s.addSupport(a, at(2.0));
+        s.addSupport(s.addSection(QStringLiteral("B")), at(3.0));
         s.addSection(QStringLiteral("C"));
     });
     TForm1 &w = f.form();
