@@ -44,6 +44,9 @@ ROWS = [
     ("bench_mainwindow", "BM_End", "End in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_Home", "Home in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_PageDown", "Page Down in the support grid: move and repaint", {100000: 20}, None),
+    ("bench_pagefile", "BM_LoadReport", "\"Load Report\" of a page file of 1 KB per Support, smallest items",
+     {100000: 2000}, "BM_RawReadPageFile"),
+    ("bench_pagefile", "BM_RawReadPageFile", "Floor: the same page file read in 1 MB chunks with plain C", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}
