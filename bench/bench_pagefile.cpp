@@ -12,9 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
-#include <QtEndian>
 #include <benchmark/benchmark.h>
-#include <bit>
 #include <cstdio>
 #include <vector>
 
@@ -32,24 +30,13 @@ const QString &pageFile()
 {
     static const QString path = [] {
         const qint64 target = qint64(benchSize(100000, 300)) * 1000;
-        auto be = [](auto v) {
-            QByteArray b(sizeof v, 0);
-            qToBigEndian(v, b.data());
-            return b;
-        };
-        QByteArray item = QByteArray(1, char(report::PageItem::Box));
-        for (double v : {10.0, 20.0, 30.0, 5.0})
-            item += be(std::bit_cast<quint64>(v));
-        item += be(quint32(0xff000000));
         const quint32 perPage = 20000;
-        const quint32 pages = quint32(std::max<qint64>(1, target / (qint64(perPage) * item.size())));
-        const QByteArray page = be(std::bit_cast<quint64>(210.0)) + be(std::bit_cast<quint64>(297.0))
-                                + be(quint32(0)) + be(perPage) + item.repeated(perPage);
+        const quint32 pages = quint32(std::max<qint64>(1, target / (qint64(perPage) * 37)));
         const QString made = QDir::temp().filePath(QStringLiteral("korozia-bench-%1.krp").arg(QCoreApplication::applicationPid()));
         QFile out(made);
         if (!out.open(QIODevice::WriteOnly))
             qFatal("cannot write %s", qPrintable(made));
-        out.write(report::wrapPayload(be(pages) + page.repeated(pages)));
+        out.write(smallestItemsPageFile(pages, perPage));
         std::atexit([] { QFile::remove(pageFile()); });
         return made;
     }();
@@ -96,9 +83,5 @@ BENCHMARK(BM_RawReadPageFile)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QApplication>(argc, argv);
 }

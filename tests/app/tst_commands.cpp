@@ -38,6 +38,19 @@ void whenShown(const std::function<void()> &step)
     QTimer::singleShot(0, [step] { step(); });
 }
 
+// Once the support editor is up: types a number, a chainage and a
+// resistance, and saves.
+void typeNewSupport(TForm1 &w, const char *number, const char *km, const char *resistance)
+{
+    whenShown([&w, number, km, resistance] {
+        TForm2 *d = w.Form2;
+        QTest::keyClicks(d->DBEdit1, number);
+        QTest::keyClicks(d->DBEdit4, km);
+        QTest::keyClicks(d->DBEdit6, resistance);
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+    });
+}
+
 } // namespace
 
 class CommandsTest : public QObject
@@ -85,13 +98,7 @@ void CommandsTest::addThroughThePopupMenuPostsAndCalculates()
     WindowFixture f(seed);
     TForm1 &w = f.form();
     w.createForms();
-    whenShown([&] {
-        TForm2 *d = w.Form2;
-        QTest::keyClicks(d->DBEdit1, "7");
-        QTest::keyClicks(d->DBEdit4, "10,05");
-        QTest::keyClicks(d->DBEdit6, "100");
-        QTest::mouseClick(d->Button1, Qt::LeftButton);
-    });
+    typeNewSupport(w, "7", "10,05", "100");
     w.N1->trigger();
     QVERIFY(!w.Form2->isVisible());
     QCOMPARE(w.Table1.RecordCount(), 4);
@@ -179,13 +186,7 @@ void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt()
     // The first letter opens the cell editor, which takes the rest.
     for (QChar c : typed)
         QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
-    whenShown([&] {
-        TForm2 *d = w.Form2;
-        QTest::keyClicks(d->DBEdit1, "5");
-        QTest::keyClicks(d->DBEdit4, "3");
-        QTest::keyClicks(d->DBEdit6, "100");
-        QTest::mouseClick(d->Button1, Qt::LeftButton);
-    });
+    typeNewSupport(w, "5", "3", "100");
     f.dialogs().answer(BoxButton::Ok); // the new first Support is not measured: the calculation says so
     w.N1->trigger();
     QCOMPARE(w.Table2.State(), DataSetState::Browse);
@@ -243,13 +244,7 @@ void CommandsTest::anotherCopyDeletedTheSection()
         w.Edit2->setText(QStringLiteral("2"));
         QTest::mouseClick(w.Button1, Qt::LeftButton);
     } else if (command == "add") {
-        whenShown([&] {
-            TForm2 *d = w.Form2;
-            QTest::keyClicks(d->DBEdit1, "5");
-            QTest::keyClicks(d->DBEdit4, "3");
-            QTest::keyClicks(d->DBEdit6, "100");
-            QTest::mouseClick(d->Button1, Qt::LeftButton);
-        });
+        typeNewSupport(w, "5", "3", "100");
         w.N1->trigger();
     } else if (command == "edit") {
         // Should the editor open all the same, it is cancelled; the timer

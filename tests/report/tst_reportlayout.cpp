@@ -308,22 +308,10 @@ void TestReportLayout::loadingHoldsNoCopyOfTheFile()
 #endif
 #endif
     constexpr quint32 kPages = 7;
-    auto be = [](auto v) {
-        QByteArray b(sizeof v, 0);
-        qToBigEndian(v, b.data());
-        return b;
-    };
-    QByteArray item = QByteArray(1, char(report::PageItem::Box));
-    for (double v : {10.0, 20.0, 30.0, 5.0})
-        item += be(std::bit_cast<quint64>(v));
-    item += be(quint32(0xff000000));
-    QByteArray page = be(std::bit_cast<quint64>(210.0)) + be(std::bit_cast<quint64>(297.0)) + be(quint32(0))
-                      + be(report::kMaxItemsPerPage) + item.repeated(report::kMaxItemsPerPage);
     const QString path = QDir::temp().filePath(QStringLiteral("korozia-memory-%1.krp").arg(QCoreApplication::applicationPid()));
     qint64 size = 0;
     {
-        QByteArray file = report::wrapPayload(be(kPages) + page.repeated(kPages));
-        page.clear();
+        const QByteArray file = smallestItemsPageFile(kPages, report::kMaxItemsPerPage);
         QFile out(path);
         QVERIFY(out.open(QIODevice::WriteOnly));
         QCOMPARE(out.write(file), file.size());

@@ -2,6 +2,7 @@
 #include "store/error.h"
 #include "store/tablefile.h"
 #include "store/view.h"
+#include "support/rawsql.h"
 #include "support/tempalias.h"
 
 #include <QDir>
@@ -37,20 +38,6 @@ void addSections(int count)
         Record r(lineTable().fields.size());
         line->insert(r);
     }
-}
-
-// Runs SQL on a file with a connection of the test's own.
-void sqlOn(const QString &path, const QStringList &statements)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "setup");
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        for (const QString &sql : statements)
-            QVERIFY2(q.exec(sql), qPrintable(sql + ": " + q.lastError().text()));
-    }
-    QSqlDatabase::removeDatabase("setup");
 }
 
 QByteArray fileBytes(const QString &path)
