@@ -187,15 +187,6 @@ void SqliteTableFile::openConnection(bool create)
     checkStructure();
     checkContents();
 
-    // Ours: the journal may be switched. Opening takes no write lock, so a
-    // copy busy writing never holds up another one's start.
-    if (sqlState(QStringLiteral("PRAGMA journal_mode")).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0
-        && sqlState(QStringLiteral("PRAGMA journal_mode = WAL")).compare(QLatin1String("wal"), Qt::CaseInsensitive)
-               != 0)
-        throw StoreError(QStringLiteral("The table '%1' cannot be opened for writing (its journal cannot be "
-                                        "switched to write-ahead logging)")
-                             .arg(fileName(m_path)));
-
     for (const ReferenceDef &reference : def().references) {
         Reference r;
         r.def = reference;
@@ -235,6 +226,16 @@ void SqliteTableFile::openConnection(bool create)
     m_commit = std::make_unique<QSqlQuery>(prepare(QStringLiteral("COMMIT")));
     m_rollback = std::make_unique<QSqlQuery>(prepare(QStringLiteral("ROLLBACK")));
     stamp();
+
+    // Ours, and every statement compiles against it: now the journal may be
+    // switched. Opening takes no write lock, so a copy busy writing never
+    // holds up another one's start.
+    if (sqlState(QStringLiteral("PRAGMA journal_mode")).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0
+        && sqlState(QStringLiteral("PRAGMA journal_mode = WAL")).compare(QLatin1String("wal"), Qt::CaseInsensitive)
+               != 0)
+        throw StoreError(QStringLiteral("The table '%1' cannot be opened for writing (its journal cannot be "
+                                        "switched to write-ahead logging)")
+                             .arg(fileName(m_path)));
 }
 
 void SqliteTableFile::createTable()
