@@ -107,9 +107,5 @@ BENCHMARK(BM_PrintToPdf)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QApplication>(argc, argv);
 }

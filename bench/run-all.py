@@ -59,6 +59,9 @@ ROWS = [
      "BM_ExportFloor"),
     ("bench_exchange", "BM_ImportFloor", "SQLite C floor: the import's rows inserted in one transaction", {}, None),
     ("bench_exchange", "BM_ExportFloor", "SQLite C floor: N rows read and written as CSV with stdio", {}, None),
+    ("bench_pagefile", "BM_LoadReport", "\"Load Report\" of a page file of 1 KB per Support, smallest items",
+     {100000: 2000}, "BM_RawReadPageFile"),
+    ("bench_pagefile", "BM_RawReadPageFile", "Floor: the same page file read in 1 MB chunks with plain C", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}

@@ -55,6 +55,9 @@ void fillSupports(KorTables &db, const FillRequest &request)
         if ((scheme == NumberingScheme::Even && odd) || (scheme == NumberingScheme::Odd && !odd))
             ++number;
         const int step = scheme == NumberingScheme::Continuous ? 1 : 2;
+        // Supports written under no Section would be seen by no one.
+        if (db.Table2N_line->IsNull())
+            throw DatabaseError(QStringLiteral("There is no section to fill: add a section first"));
 
         store::BulkScope bulk(supports.file());
         for (qint64 b = 0; b <= count; ++b) {

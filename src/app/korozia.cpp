@@ -31,6 +31,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 using toolkit::Bevel;
@@ -450,6 +451,14 @@ void TForm1::showEvent(QShowEvent *event)
         m_placed = true;
         if (QScreen *s = screen())
             toolkit::centreWindow(this, s->availableGeometry());
+        // Values another tool wrote that cannot be read are named once, over
+        // the window, and read as blank; the rest of the data is usable.
+        QTimer::singleShot(0, this, [this] {
+            toolkit::runGuarded([this] {
+                for (const QString &text : m_tables.unreadableValues())
+                    toolkit::messageDlg(text, toolkit::MessageKind::Warning, toolkit::BoxButton::Ok);
+            });
+        });
     }
     QMainWindow::showEvent(event);
 }

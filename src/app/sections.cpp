@@ -3,9 +3,12 @@
 #include "controlshold.h"
 
 #include "data/kortables.h"
+#include "store/error.h"
 #include "store/tablefile.h"
 
-void deleteSectionWithSupports(KorTables &db)
+namespace {
+
+void deleteOnce(KorTables &db)
 {
     Table &supports = db.Table1;
     const bool filtered = supports.Filtered();
@@ -33,4 +36,23 @@ void deleteSectionWithSupports(KorTables &db)
         }
         db.Table2.Delete();
     });
+}
+
+} // namespace
+
+void deleteSectionWithSupports(KorTables &db)
+{
+    // Another user may add Supports to the Section between the deletion of
+    // its Supports and that of the Section itself; the store then refuses to
+    // delete the Section, and the new Supports are deleted in their turn.
+    constexpr int kAttempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            deleteOnce(db);
+            return;
+        } catch (const store::StillReferencedError &) {
+            if (attempt == kAttempts)
+                throw;
+        }
+    }
 }

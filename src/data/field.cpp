@@ -7,6 +7,8 @@
 #include "regionalsettings.h"
 #include "table.h"
 
+#include "store/schema.h"
+
 #include <cmath>
 
 Field::Field(Table *table, const QString &objectName, const QString &fieldName, FieldKind kind)
@@ -150,7 +152,8 @@ void Field::SetAsString(const QString &value)
 {
     if (m_kind == FieldKind::Text) {
         // Only what the field object's size allows is kept.
-        store(m_size > 0 ? value.left(m_size) : value);
+        const QString text = ::store::validText(value);
+        store(m_size > 0 ? ::store::leftCodePoints(text, m_size) : text);
         return;
     }
     SetText(value);

@@ -40,3 +40,12 @@ void KorTables::open()
     Table1.SetActive(true);
     Table2.SetActive(true);
 }
+
+QStringList KorTables::unreadableValues() const
+{
+    QStringList texts;
+    for (const Table *table : {&Table1, &Table2})
+        if (table->Active() && !table->file().unreadableValues().isEmpty())
+            texts << table->file().unreadableValues();
+    return texts;
+}

@@ -33,6 +33,10 @@ public:
     // Table1 to that Section's first Support).
     void open();
 
+    // The values of either table that the store could not read (found when
+    // they were opened): a text for the user per table, none when all is well.
+    QStringList unreadableValues() const;
+
     Table Table2{QStringLiteral("Table2")};
     Table Table1{QStringLiteral("Table1")};
     DataSource DataSource2{QStringLiteral("DataSource2"), &Table2};

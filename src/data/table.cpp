@@ -1,6 +1,7 @@
 #include "table.h"
 
 #include "errors.h"
+#include "numberreader.h"
 #include "store/error.h"
 
 #include <QHash>
@@ -208,23 +209,54 @@ int Table::currentPosition() const
 }
 
 // Brings a browsing cursor back onto a record of the view, when another
-// process changed the table under it.
-void Table::resync()
+// process changed the table under it. A move that this forces is a move like
+// any other: the after-scroll hook runs and the detail cursors follow.
+// Returns true when the current record was gone.
+bool Table::resync()
 {
     if (m_state != DataSetState::Browse)
-        return;
+        return false;
+    const bool hadRecord = m_currentKey.has_value();
     const int count = m_view->count();
     if (count == 0) {
         clearCurrent();
         m_bof = m_eof = true;
-        return;
+        if (hadRecord)
+            scrolled();
+        return hadRecord;
     }
     if (!m_currentKey) {
         moveTo(0);
-        return;
+        scrolled();
+        return false;
     }
-    if (m_view->positionOf(*m_currentKey) < 0)
-        moveTo(currentPosition());
+    if (m_view->positionOf(*m_currentKey) >= 0)
+        return false;
+    moveTo(currentPosition());
+    scrolled();
+    return true;
+}
+
+void Table::Refresh()
+{
+    checkActive();
+    resync();
+}
+
+// The record this cursor stood on, or the master's, is gone: the master
+// checks its own current record (a Section another user deleted), and this
+// cursor follows it.
+void Table::followMaster()
+{
+    if (m_master && m_master->DataSet() && m_master->DataSet()->Active())
+        m_master->DataSet()->Refresh();
+}
+
+void Table::refuseGoneRecord()
+{
+    followMaster();
+    notify(DataEvent::DataSetChanged);
+    throw store::StoreError(QStringLiteral("The record was deleted by another user"));
 }
 
 int Table::RecNo() const
@@ -525,6 +557,16 @@ void Table::unlock()
 void Table::begin(bool append)
 {
     checkActive();
+    // The link field's value must fit its field object before anything else
+    // happens: a Section numbered past the smallint range cannot take Supports.
+    const int link = linkField();
+    QVariant preset;
+    if (link >= 0) {
+        preset = store::normalise(m_file->def().fields[link], masterValue());
+        for (const auto &field : m_fields)
+            if (field->fieldNo() == link && field->kind() == FieldKind::SmallInt && preset.isValid())
+                numread::checkSmallintRange(double(preset.toLongLong()), field->FieldName());
+    }
     settle();
     resync();
     const int count = m_view->count();
@@ -532,8 +574,8 @@ void Table::begin(bool append)
     m_insertRow = append || count == 0 ? count : std::max(0, currentPosition());
     m_current = store::Record(m_file->def().fields.size());
     // The link field is preset before any caller code runs; it is not a change.
-    if (const int field = linkField(); field >= 0)
-        m_current[field] = store::normalise(m_file->def().fields[field], masterValue());
+    if (link >= 0)
+        m_current[link] = preset;
     m_state = DataSetState::Insert;
     m_modified = false;
     m_bof = m_eof = false;
@@ -560,7 +602,9 @@ void Table::Edit()
     checkActive();
     if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
         return;
-    resync();
+    // Another record than the one the user chose is never edited in its place.
+    if (resync())
+        refuseGoneRecord();
     if (m_view->count() == 0 || !m_currentKey) {
         Insert();
         return;
@@ -577,8 +621,7 @@ void Table::Edit()
     if (!fresh) {
         m_file->unlockRecord(id);
         resync();
-        notify(DataEvent::DataSetChanged);
-        throw store::StoreError(QStringLiteral("The record was deleted by another user"));
+        refuseGoneRecord();
     }
     m_locked = id;
     m_current = *fresh;
@@ -603,10 +646,17 @@ void Table::Post()
     }
 
     store::Record record = m_current;
-    if (m_state == DataSetState::Insert)
-        m_view->insert(record);
-    else
-        m_view->update(record);
+    try {
+        if (m_state == DataSetState::Insert)
+            m_view->insert(record);
+        else
+            m_view->update(record);
+    } catch (const store::MissingReferenceError &) {
+        // The master record it belongs to is gone: it can be written nowhere.
+        Cancel();
+        followMaster();
+        throw;
+    }
 
     unlock();
     m_state = DataSetState::Browse;
@@ -674,7 +724,9 @@ void Table::Delete()
         Cancel();
         return;
     }
-    resync();
+    // Another record than the one the user chose is never deleted in its place.
+    if (resync())
+        refuseGoneRecord();
     if (m_view->count() == 0 || !m_currentKey)
         error(QStringLiteral("Cannot perform this operation on an empty dataset"));
     notify(DataEvent::CheckBrowseMode);

@@ -58,6 +58,9 @@ public:
     bool Locate(qint64 key);
     // The keys of the view's records, in view order.
     QVector<qint64> ViewKeys() const;
+    // A browsing cursor whose current record another process removed moves to
+    // the following one, as a user's move would (hooks, detail cursors).
+    void Refresh();
     // The key of the current record; nullopt when there is none or while inserting.
     std::optional<qint64> CurrentKey() const;
 
@@ -153,7 +156,9 @@ private:
     [[noreturn]] void error(const QString &text) const;
     void checkActive() const;
     void settle();
-    void resync();
+    bool resync();
+    void followMaster();
+    [[noreturn]] void refuseGoneRecord();
     int currentPosition() const;
     void moveTo(int position);
     void clearCurrent();

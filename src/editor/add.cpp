@@ -1,5 +1,7 @@
 #include "add.h"
 
+#include "store/error.h"
+
 #include "data/datasource.h"
 #include "data/table.h"
 #include "toolkit/dbedit.h"
@@ -157,7 +159,17 @@ void TForm2::Button1Click()
             return;
         }
     }
-    m_source->DataSet()->Post();
+    try {
+        m_source->DataSet()->Post();
+    } catch (const store::MissingReferenceError &) {
+        // The Section was deleted by another user: the Support can be saved
+        // nowhere, the cursors have moved on to an existing Section, and the
+        // dialog would show a record it no longer edits.
+        m_closing = true;
+        QDialog::reject();
+        m_closing = false;
+        throw;
+    }
     if (m_runCalculation)
         m_runCalculation();
     m_closing = true;

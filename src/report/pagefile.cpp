@@ -1,5 +1,6 @@
 #include "pagefile.h"
 
+#include <QBuffer>
 #include <QDataStream>
 #include <QFile>
 #include <QPainter>
@@ -7,11 +8,16 @@
 #include <QSaveFile>
 
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 namespace report {
 
 namespace {
+
+quint32 crc32Update(quint32 crc, const char *data, qsizetype size);
 
 constexpr double kMaxCoordinateMm = 10000.0;
 constexpr quint32 kKnownAlignment = Qt::AlignHorizontal_Mask | Qt::AlignVertical_Mask | Qt::TextDontClip;
@@ -23,38 +29,44 @@ void writeString(QDataStream &out, const QString &text)
     out.writeRawData(utf8.constData(), int(utf8.size()));
 }
 
-// Reads the payload field by field; the first failure is kept and every later
-// read gives zeros, so the decoder can check once per record.
+// The least a page, a font and an item take in the file: no count may claim
+// more of them than the rest of the file can hold.
+constexpr qint64 kMinPageBytes = 8 + 8 + 4 + 4;
+constexpr qint64 kMinFontBytes = 4 + 8 + 1;
+constexpr qint64 kMinItemBytes = 1 + 4 * 8 + 4;
+constexpr qint64 kChunkBytes = qint64(1) << 20;
+
+// Reads the payload field by field from a device, a chunk at a time, so that
+// the file is never held whole in memory, and keeps the CRC-32 of what it has
+// read. The first failure is kept and every later read gives zeros, so the
+// decoder can check once per record.
 class Reader
 {
 public:
-    explicit Reader(const QByteArray &payload) : m_in(payload), m_size(payload.size())
-    {
-        m_in.setByteOrder(QDataStream::BigEndian);
-        m_in.setFloatingPointPrecision(QDataStream::DoublePrecision);
-    }
+    Reader(QIODevice &in, qint64 size) : m_in(in), m_size(size) {}
 
-    bool ok() const { return m_error.isEmpty() && m_in.status() == QDataStream::Ok; }
+    bool ok() const { return m_error.isEmpty(); }
     const QString &error() const { return m_error; }
     void fail(const QString &why)
     {
         if (m_error.isEmpty())
             m_error = why;
     }
-    qint64 remaining() const { return m_size - m_in.device()->pos(); }
+    qint64 remaining() const { return m_size - m_read + (m_end - m_next); }
     bool atEnd() const { return remaining() == 0; }
 
     template <typename T> T get()
     {
-        T value{};
-        if (!ok())
+        if (!ok() || !need(sizeof(T)))
             return T{};
-        m_in >> value;
-        if (m_in.status() != QDataStream::Ok) {
-            fail(QStringLiteral("the file ends too early"));
-            return T{};
-        }
-        return value;
+        quint64 bits = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            bits = bits << 8 | quint8(m_buffer[m_next + i]);
+        m_next += qsizetype(sizeof(T));
+        if constexpr (std::is_same_v<T, double>)
+            return std::bit_cast<double>(bits);
+        else
+            return T(bits);
     }
 
     double coordinate()
@@ -74,17 +86,76 @@ public:
             fail(QStringLiteral("a text is too long"));
             return QString();
         }
-        QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-        if (m_in.readRawData(bytes.data(), int(size)) != int(size)) {
-            fail(QStringLiteral("the file ends too early"));
+        if (!need(size))
             return QString();
-        }
-        return QString::fromUtf8(bytes);
+        const QString text = QString::fromUtf8(m_buffer.constData() + m_next, qsizetype(size));
+        m_next += qsizetype(size);
+        return text;
+    }
+
+    // Reads what is left without keeping it, for the checksum of a file
+    // whose reading failed; false when the device fails.
+    bool drain()
+    {
+        m_next = m_end;
+        while (m_read < m_size)
+            if (!refill(std::min(kChunkBytes, m_size - m_read)))
+                return false;
+        m_next = m_end;
+        return true;
+    }
+    // The CRC-32 of the bytes read so far (all of them once at the end).
+    quint32 checksum()
+    {
+        consume();
+        return m_crc ^ 0xFFFFFFFFu;
     }
 
 private:
-    QDataStream m_in;
+    // Makes n bytes available at m_next.
+    bool need(qint64 n)
+    {
+        if (m_end - m_next >= n)
+            return true;
+        if (m_size - m_read < n - (m_end - m_next)) {
+            fail(QStringLiteral("the file ends too early"));
+            return false;
+        }
+        return refill(std::min(std::max(n, kChunkBytes), m_size - m_read + (m_end - m_next)));
+    }
+    bool refill(qint64 want)
+    {
+        consume();
+        const qsizetype kept = m_end - m_next;
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_next, size_t(kept));
+        if (m_buffer.size() < want)
+            m_buffer.resize(qsizetype(want));
+        const qint64 more = std::min(want - kept, m_size - m_read);
+        const qint64 got = more > 0 ? m_in.read(m_buffer.data() + kept, more) : 0;
+        m_next = 0;
+        m_end = kept;
+        m_hashed = 0;
+        if (got != more) {
+            fail(QStringLiteral("the file cannot be read to its end"));
+            return false;
+        }
+        m_end += qsizetype(got);
+        m_read += got;
+        return true;
+    }
+    // Adds the bytes read from the buffer since the last call to the checksum.
+    void consume()
+    {
+        m_crc = crc32Update(m_crc, m_buffer.constData() + m_hashed, m_next - m_hashed);
+        m_hashed = m_next;
+    }
+
+    QIODevice &m_in;
     qint64 m_size;
+    qint64 m_read = 0; // bytes taken from the device
+    QByteArray m_buffer;
+    qsizetype m_next = 0, m_end = 0, m_hashed = 0;
+    quint32 m_crc = 0xFFFFFFFFu;
     QString m_error;
 };
 
@@ -97,7 +168,7 @@ bool readPage(Reader &in, ReportPage &page)
     page.paper = QSizeF(width, length);
 
     const quint32 fontCount = in.get<quint32>();
-    if (in.ok() && fontCount > kMaxFontsPerPage)
+    if (in.ok() && (fontCount > kMaxFontsPerPage || qint64(fontCount) * kMinFontBytes > in.remaining()))
         in.fail(QStringLiteral("a page names too many fonts"));
     if (!in.ok())
         return false;
@@ -118,9 +189,7 @@ bool readPage(Reader &in, ReportPage &page)
     }
 
     const quint32 itemCount = in.get<quint32>();
-    // Each item takes at least 37 bytes: the count cannot claim more items
-    // than the rest of the file holds.
-    if (in.ok() && (itemCount > kMaxItemsPerPage || qint64(itemCount) * 37 > in.remaining()))
+    if (in.ok() && (itemCount > kMaxItemsPerPage || qint64(itemCount) * kMinItemBytes > in.remaining()))
         in.fail(QStringLiteral("a page claims more items than the file holds"));
     if (!in.ok())
         return false;
@@ -157,6 +226,13 @@ bool readPage(Reader &in, ReportPage &page)
 
 quint32 crc32(const QByteArray &bytes)
 {
+    return crc32Update(0xFFFFFFFFu, bytes.constData(), bytes.size()) ^ 0xFFFFFFFFu;
+}
+
+namespace {
+
+quint32 crc32Update(quint32 crc, const char *data, qsizetype size)
+{
     static const std::array<quint32, 256> table = [] {
         std::array<quint32, 256> t{};
         for (quint32 i = 0; i < 256; ++i) {
@@ -167,11 +243,12 @@ quint32 crc32(const QByteArray &bytes)
         }
         return t;
     }();
-    quint32 crc = 0xFFFFFFFFu;
-    for (char ch : bytes)
-        crc = table[(crc ^ quint8(ch)) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    for (qsizetype i = 0; i < size; ++i)
+        crc = table[(crc ^ quint8(data[i])) & 0xFF] ^ (crc >> 8);
+    return crc;
 }
+
+} // namespace
 
 QByteArray wrapPayload(const QByteArray &payload, quint16 version)
 {
@@ -214,7 +291,11 @@ QByteArray encodePages(const std::vector<ReportPage> &pages)
     return wrapPayload(payload);
 }
 
-DecodedPages decodePages(const QByteArray &bytes)
+namespace {
+
+// Reads a page file from a device holding size bytes: the header, then the
+// payload behind it a chunk at a time.
+DecodedPages decodeFrom(QIODevice &in, qint64 size)
 {
     DecodedPages result;
     auto refuse = [&](const QString &why) {
@@ -222,38 +303,61 @@ DecodedPages decodePages(const QByteArray &bytes)
         result.error = why;
         return result;
     };
-    if (bytes.size() < kPageFileHeaderSize || !bytes.startsWith(QByteArray(kPageFileMagic, sizeof kPageFileMagic)))
+    const QByteArray head = in.read(kPageFileHeaderSize);
+    if (size < kPageFileHeaderSize || head.size() != kPageFileHeaderSize
+        || !head.startsWith(QByteArray(kPageFileMagic, sizeof kPageFileMagic)))
         return refuse(QStringLiteral("it is not a saved report"));
-
-    QDataStream header(bytes);
-    header.setByteOrder(QDataStream::BigEndian);
-    header.skipRawData(sizeof kPageFileMagic);
-    quint16 version = 0, reserved = 0;
-    quint32 length = 0, checksum = 0;
-    header >> version >> reserved >> length >> checksum;
+    auto number = [&](int at, int bytes) {
+        quint32 n = 0;
+        for (int i = 0; i < bytes; ++i)
+            n = n << 8 | quint8(head[at + i]);
+        return n;
+    };
+    const quint32 version = number(8, 2);
+    const quint32 reserved = number(10, 2);
+    const quint32 length = number(12, 4);
+    const quint32 checksum = number(16, 4);
     if (version != kPageFileVersion)
         return refuse(QStringLiteral("it was saved in a format version (%1) this program does not read").arg(version));
-    if (reserved != 0 || qint64(length) != bytes.size() - kPageFileHeaderSize)
+    if (reserved != 0 || qint64(length) != size - kPageFileHeaderSize)
         return refuse(QStringLiteral("it is damaged (its length is wrong)"));
-    const QByteArray payload = bytes.mid(kPageFileHeaderSize);
-    if (crc32(payload) != checksum)
-        return refuse(QStringLiteral("it is damaged (its checksum is wrong)"));
 
-    Reader in(payload);
-    const quint32 pageCount = in.get<quint32>();
-    if (in.ok() && (pageCount == 0 || pageCount > kMaxPages))
-        in.fail(QStringLiteral("it holds no pages or too many"));
-    for (quint32 i = 0; i < pageCount && in.ok(); ++i) {
+    Reader reader(in, length);
+    const quint32 pageCount = reader.get<quint32>();
+    if (reader.ok() && (pageCount == 0 || pageCount > kMaxPages || qint64(pageCount) * kMinPageBytes > reader.remaining()))
+        reader.fail(QStringLiteral("it holds no pages or too many"));
+    if (reader.ok())
+        result.pages.reserve(pageCount);
+    for (quint32 i = 0; i < pageCount && reader.ok(); ++i) {
         ReportPage page;
-        if (!readPage(in, page))
+        if (!readPage(reader, page))
             break;
         result.pages.push_back(std::move(page));
     }
-    if (in.ok() && !in.atEnd())
-        in.fail(QStringLiteral("there is data after the last page"));
-    if (!in.ok())
-        return refuse(QStringLiteral("it is damaged (%1)").arg(in.error().isEmpty() ? QStringLiteral("unreadable data") : in.error()));
+    if (reader.ok() && !reader.atEnd())
+        reader.fail(QStringLiteral("there is data after the last page"));
+    if (!reader.ok()) {
+        // A damaged byte is told as such, whatever it made of the page it fell in.
+        const QString error = reader.error();
+        result.pages.clear();
+        result.pages.shrink_to_fit();
+        if (reader.drain() && reader.checksum() != checksum)
+            return refuse(QStringLiteral("it is damaged (its checksum is wrong)"));
+        return refuse(QStringLiteral("it is damaged (%1)").arg(error.isEmpty() ? QStringLiteral("unreadable data") : error));
+    }
+    if (reader.checksum() != checksum)
+        return refuse(QStringLiteral("it is damaged (its checksum is wrong)"));
     return result;
+}
+
+} // namespace
+
+DecodedPages decodePages(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return decodeFrom(buffer, bytes.size());
 }
 
 QString writePageFile(const QString &path, const std::vector<ReportPage> &pages)
@@ -276,10 +380,9 @@ QString readPageFile(const QString &path, std::vector<ReportPage> &pages)
         return QStringLiteral("Cannot open the report file \"%1\": %2").arg(path, file.errorString());
     if (file.size() > kMaxPageFileBytes)
         return QStringLiteral("Cannot load \"%1\": it is not a saved report (it is far too large).").arg(path);
-    const QByteArray bytes = file.readAll();
+    DecodedPages decoded = decodeFrom(file, file.size());
     if (file.error() != QFileDevice::NoError)
         return QStringLiteral("Cannot read the report file \"%1\": %2").arg(path, file.errorString());
-    DecodedPages decoded = decodePages(bytes);
     if (!decoded.error.isEmpty())
         return QStringLiteral("Cannot load \"%1\": %2.").arg(path, decoded.error);
     pages = std::move(decoded.pages);

@@ -3,13 +3,48 @@
 #include "error.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <optional>
 
 namespace store {
 
 namespace {
+
+// The raw text of a key in one section of an INI file, or nullopt. QSettings
+// reads an unquoted value with a comma as a list; a folder's name is read
+// whole here.
+std::optional<QString> rawIniValue(const QString &file, const QString &section, const QString &key)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return std::nullopt;
+    QString current;
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            current = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (current == section && equals > 0 && line.left(equals).trimmed() == key)
+            return line.mid(equals + 1).trimmed();
+    }
+    return std::nullopt;
+}
+
+// A configured folder: "~/" is the home folder, and a relative name is taken
+// from the folder of the configuration file.
+QString configuredFolder(const QString &value, const QString &config)
+{
+    if (value == QLatin1String("~"))
+        return QDir::homePath();
+    if (value.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + value.mid(1);
+    return QDir(QFileInfo(config).absolutePath()).absoluteFilePath(value);
+}
 
 bool validAliasName(const QString &alias)
 {
@@ -51,9 +86,14 @@ AliasLocation resolveAlias(const QString &alias)
         const QString key = alias + QStringLiteral("/path");
         if (ini.contains(key)) {
             location.configured = true;
-            location.folder = ini.value(key).toString();
+            const QVariant value = ini.value(key);
+            if (value.typeId() == QMetaType::QStringList)
+                location.folder = rawIniValue(config, alias, QStringLiteral("path")).value_or(QString());
+            else
+                location.folder = value.toString();
             if (location.folder.isEmpty())
                 throw StoreError(QStringLiteral("Alias '%1' has no folder in '%2'").arg(alias, config));
+            location.folder = configuredFolder(location.folder, config);
             const QFileInfo folder(location.folder);
             if (!folder.exists())
                 throw StoreError(QStringLiteral("Alias '%1': the folder '%2' does not exist")

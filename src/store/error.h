@@ -48,4 +48,20 @@ public:
     using SystemError::SystemError;
 };
 
+// A record names a record of another table that is not there (a Support whose
+// Section another user deleted): nothing was written.
+class MissingReferenceError : public StoreError
+{
+public:
+    using StoreError::StoreError;
+};
+
+// A record that records of another table still name cannot be removed (a
+// Section to which another user has just added Supports): nothing was removed.
+class StillReferencedError : public StoreError
+{
+public:
+    using StoreError::StoreError;
+};
+
 } // namespace store

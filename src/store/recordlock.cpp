@@ -55,7 +55,9 @@ RecordLocks::RecordLocks(const QString &sideFile)
         return;
     m_shared = std::make_shared<Shared>();
     m_shared->path = sideFile;
-    m_shared->fd = ::open(QFile::encodeName(sideFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // As SQLite opens its own files: never through a symbolic link, never
+    // inherited by a child process, and not writable by everyone.
+    m_shared->fd = ::open(QFile::encodeName(sideFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (m_shared->fd < 0)
         throw StoreError(QStringLiteral("The lock file '%1' cannot be opened: %2")
                              .arg(sideFile, QString::fromLocal8Bit(std::strerror(errno))));

@@ -89,6 +89,8 @@ const TableDef &supportTable()
             QStringLiteral("CREATE INDEX i_kilometr ON base_kor (Kilometr)"),
             QStringLiteral("CREATE INDEX i_line     ON base_kor (Line, Kilometr)"),
         };
+        t.references = {{9, QStringLiteral("line.db"), QStringLiteral("The section was deleted by another user"),
+                         QStringLiteral("The section cannot be deleted while it has supports (another user may be adding them)")}};
         return t;
     }();
     return def;
@@ -103,6 +105,45 @@ const TableDef *findTable(const QString &tableName)
     return nullptr;
 }
 
+QVector<const TableDef *> referringTables(const TableDef &table)
+{
+    QVector<const TableDef *> result;
+    for (const TableDef *def : {&lineTable(), &supportTable()})
+        for (const ReferenceDef &reference : def->references)
+            if (reference.table.compare(table.fileName, Qt::CaseInsensitive) == 0)
+                result << def;
+    return result;
+}
+
+qsizetype codePoints(QStringView text)
+{
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i, ++n)
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+    return n;
+}
+
+QString leftCodePoints(const QString &text, qsizetype n)
+{
+    qsizetype i = 0;
+    for (qsizetype taken = 0; i < text.size() && taken < n; ++taken, ++i)
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+    return text.left(i);
+}
+
+QString validText(QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 QVariant normalise(const FieldDef &field, const QVariant &value)
 {
     if (!value.isValid() || value.isNull())
@@ -110,20 +151,26 @@ QVariant normalise(const FieldDef &field, const QVariant &value)
     bool ok = true;
     switch (field.type) {
     case FieldType::Float: {
+        if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray)
+            break; // text is never taken for a number
         const double d = value.toDouble(&ok);
-        if (!ok || !std::isfinite(d))
+        if (!ok || std::isnan(d))
             break;
         return d;
     }
     case FieldType::AutoInc:
     case FieldType::SmallInt: {
+        if (value.typeId() == QMetaType::QString || value.typeId() == QMetaType::QByteArray)
+            break;
         const qint64 n = value.toLongLong(&ok);
         if (!ok)
             break;
         return n;
     }
     case FieldType::Text:
-        return value.toString();
+        if (value.typeId() == QMetaType::QByteArray)
+            break; // a blob is not text
+        return validText(value.toString());
     }
     throw StoreError(QStringLiteral("Invalid value for field '%1'").arg(field.name));
 }

@@ -2,14 +2,22 @@
 
 #include "error.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QUrl>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
 #include <bit>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace store {
 
@@ -75,6 +83,15 @@ bool sameBinding(const QVariant &a, const QVariant &b)
     }
 }
 
+// Text as SQLite must receive it: a lone surrogate would become bytes that
+// are not UTF-8 in the file.
+QVariant bindable(const FieldDef &field, const QVariant &value)
+{
+    if (field.type != FieldType::Text || !value.isValid() || value.isNull())
+        return value;
+    return validText(value.toString());
+}
+
 } // namespace
 
 // QSqlQuery::bindValue formats a placeholder name for every call, which
@@ -120,6 +137,7 @@ SqliteTableFile::~SqliteTableFile()
 void SqliteTableFile::closeConnection()
 {
     m_partialUpdates.clear();
+    m_references.clear();
     for (auto *query : {&m_insert, &m_update, &m_remove, &m_read, &m_readMany, &m_versionQuery, &m_begin,
                         &m_commit, &m_rollback})
         query->reset();
@@ -130,6 +148,11 @@ void SqliteTableFile::closeConnection()
 
 void SqliteTableFile::openConnection(bool create)
 {
+    // Nothing is read, created or changed before the file is known to be
+    // writable by this user: a refused start leaves no journal files behind.
+    if (!create)
+        checkAccess();
+
     static int counter = 0;
     m_connection = QStringLiteral("tablestore-%1").arg(++counter);
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
@@ -138,36 +161,42 @@ void SqliteTableFile::openConnection(bool create)
                                         "is not installed")
                              .arg(fileName(m_path)));
     m_db.setDatabaseName(m_path);
+    // URIs let the tables named by this one be attached read-only.
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
     if (!m_db.open())
         fail(m_db.lastError(), QStringLiteral("opening"));
 
+    // Settings of this connection only; the file is not touched.
     execSql(QStringLiteral("PRAGMA busy_timeout = 5000"), QStringLiteral("opening"));
-    // The first read of the file tells whether it is an SQLite file at all.
-    execSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), QStringLiteral("opening"));
-    if (sqlState(QStringLiteral("PRAGMA journal_mode = WAL")).compare(QLatin1String("wal"), Qt::CaseInsensitive)
-        != 0)
-        throw StoreError(QStringLiteral("The table '%1' cannot be opened for writing (its journal cannot be "
-                                        "switched to write-ahead logging)")
-                             .arg(fileName(m_path)));
-    execSql(QStringLiteral("PRAGMA synchronous = FULL"), QStringLiteral("opening"));
     execSql(QStringLiteral("PRAGMA trusted_schema = OFF"), QStringLiteral("opening"));
     execSql(QStringLiteral("PRAGMA cell_size_check = ON"), QStringLiteral("opening"));
+    execSql(QStringLiteral("PRAGMA synchronous = FULL"), QStringLiteral("opening"));
 
-    if (create)
+    if (create) {
+        if (sqlState(QStringLiteral("PRAGMA journal_mode = WAL")).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+            throw StoreError(QStringLiteral("The table '%1' cannot be created with a write-ahead log").arg(fileName(m_path)));
         createTable();
-
-    const QString check = sqlState(QStringLiteral("PRAGMA quick_check"));
-    if (check != QLatin1String("ok")) {
-        // SQLite heads its first finding with the name of the database
-        // ("*** in database main ***"), which tells the user nothing.
-        QStringList finding = check.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        if (finding.size() > 1 && finding.first().startsWith(QLatin1String("***")))
-            finding.removeFirst();
-        throw StoreError(QStringLiteral("The table file '%1' is damaged (%2)")
-                             .arg(fileName(m_path), finding.join(QStringLiteral("; "))));
     }
+
+    // What the file is, checked by reading only: a file that is not a table
+    // of ours is refused and left byte for byte as it was.
+    const QVariant handle = m_db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
+        && sqlite3_db_readonly(*static_cast<sqlite3 *const *>(handle.constData()), "main") == 1)
+        throw StoreError(QStringLiteral("The table '%1' cannot be written (it is read-only); nothing was changed")
+                             .arg(fileName(m_path)));
+    execSql(QStringLiteral("SELECT count(*) FROM sqlite_master"), QStringLiteral("opening"));
     checkStructure();
-    checkWritable();
+    checkContents();
+
+    for (const ReferenceDef &reference : def().references) {
+        Reference r;
+        r.def = reference;
+        r.table = findTable(reference.table);
+        r.schema = QStringLiteral("named%1").arg(m_references.size());
+        if (r.table)
+            m_references.push_back(std::move(r));
+    }
 
     m_locks = std::make_unique<RecordLocks>(m_path + QStringLiteral(".lck"));
 
@@ -199,6 +228,16 @@ void SqliteTableFile::openConnection(bool create)
     m_commit = std::make_unique<QSqlQuery>(prepare(QStringLiteral("COMMIT")));
     m_rollback = std::make_unique<QSqlQuery>(prepare(QStringLiteral("ROLLBACK")));
     stamp();
+
+    // Ours, and every statement compiles against it: now the journal may be
+    // switched. Opening takes no write lock, so a copy busy writing never
+    // holds up another one's start.
+    if (sqlState(QStringLiteral("PRAGMA journal_mode")).compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0
+        && sqlState(QStringLiteral("PRAGMA journal_mode = WAL")).compare(QLatin1String("wal"), Qt::CaseInsensitive)
+               != 0)
+        throw StoreError(QStringLiteral("The table '%1' cannot be opened for writing (its journal cannot be "
+                                        "switched to write-ahead logging)")
+                             .arg(fileName(m_path)));
 }
 
 void SqliteTableFile::createTable()
@@ -247,6 +286,12 @@ void SqliteTableFile::checkStructure()
     }
     if (column != t.fields.size())
         throw wrong(QStringLiteral("it has fewer fields than expected"));
+    // Only a STRICT table guarantees that every value has its field's type.
+    QSqlQuery strict = prepare(QStringLiteral("SELECT strict FROM pragma_table_list WHERE schema = 'main' AND name = ?"));
+    strict.bindValue(0, t.sqlName);
+    exec(strict, QStringLiteral("opening"));
+    if (!strict.next() || strict.value(0).toInt() != 1)
+        throw wrong(QStringLiteral("it is not a STRICT table"));
 
     for (const IndexDef &index : t.indexes) {
         QSqlQuery cols = prepare(QStringLiteral("SELECT name FROM pragma_index_info(?) ORDER BY seqno"));
@@ -268,10 +313,113 @@ void SqliteTableFile::checkStructure()
                              .arg(version));
 }
 
-void SqliteTableFile::checkWritable()
+// Whether this user may write the table file and what SQLite must create or
+// open beside it (its write-ahead log and shared-memory index), asked of the
+// file system without opening the file: closing a descriptor of a table file
+// would drop the locks SQLite holds on it.
+void SqliteTableFile::checkAccess()
 {
-    execSql(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("opening"));
-    execSql(QStringLiteral("ROLLBACK"), QStringLiteral("opening"));
+    const QByteArray path = QFile::encodeName(m_path);
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0)
+        throw StoreError(QStringLiteral("The table file '%1' cannot be opened (%2)")
+                             .arg(fileName(m_path), QString::fromLocal8Bit(std::strerror(errno))));
+    if (!S_ISREG(info.st_mode))
+        throw StoreError(QStringLiteral("'%1' is not a table file").arg(fileName(m_path)));
+    const QString readOnly =
+        QStringLiteral("The table '%1' cannot be written (it is read-only); nothing was changed").arg(fileName(m_path));
+    if (::access(path.constData(), R_OK | W_OK) != 0)
+        throw StoreError(readOnly);
+    bool sideFileMissing = false;
+    for (const char *suffix : {"-wal", "-shm"}) {
+        const QByteArray side = path + suffix;
+        if (::access(side.constData(), F_OK) != 0) {
+            sideFileMissing = true;
+            continue;
+        }
+        if (::access(side.constData(), R_OK | W_OK) != 0)
+            throw StoreError(QStringLiteral("The table '%1' cannot be written: its journal file '%2' is read-only "
+                                            "(left behind by another user or an earlier run); nothing was changed")
+                                 .arg(fileName(m_path), QFile::decodeName(side)));
+    }
+    const QByteArray folder = QFile::encodeName(QFileInfo(m_path).absolutePath());
+    if (sideFileMissing && ::access(folder.constData(), W_OK | X_OK) != 0)
+        throw StoreError(readOnly);
+}
+
+// quick_check finds damage to the file and values that break a table's
+// declared types. Damage refuses the file; values of the wrong type are read
+// as blank and named to the user, so one bad value never stops the program.
+void SqliteTableFile::checkContents()
+{
+    static const QRegularExpression valueFinding(
+        QStringLiteral("^(?:NULL|non-[A-Z]+) value in ([A-Za-z_][A-Za-z0-9_]*)\\.([A-Za-z_][A-Za-z0-9_]*)$"));
+    static const QRegularExpression checkFinding(QStringLiteral("^CHECK constraint failed in [A-Za-z_][A-Za-z0-9_]*$"));
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("PRAGMA quick_check")))
+        fail(query.lastError(), QStringLiteral("opening"));
+    QStringList damage;
+    QStringList columns;
+    while (query.next()) {
+        const QString finding = query.value(0).toString();
+        if (finding == QLatin1String("ok"))
+            continue;
+        const QRegularExpressionMatch value = valueFinding.match(finding);
+        if (value.hasMatch() && value.captured(1) == def().sqlName) {
+            if (!columns.contains(value.captured(2)))
+                columns << value.captured(2);
+        } else if (!checkFinding.match(finding).hasMatch()) {
+            damage << finding;
+        }
+    }
+    // SQLite heads its first finding with the name of the database
+    // ("*** in database main ***"), which tells the user nothing.
+    QStringList finding;
+    for (const QString &line : std::as_const(damage))
+        for (const QString &part : line.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            if (!part.startsWith(QLatin1String("***")))
+                finding << part;
+    if (!damage.isEmpty())
+        throw StoreError(QStringLiteral("The table file '%1' is damaged (%2)")
+                             .arg(fileName(m_path), finding.join(QStringLiteral("; "))));
+    if (!columns.isEmpty())
+        findUnreadableValues(columns);
+}
+
+// Names the records whose values in the given columns the program cannot read.
+void SqliteTableFile::findUnreadableValues(const QStringList &columns)
+{
+    constexpr int kNamed = 5;
+    const TableDef &t = def();
+    QStringList named;
+    int count = 0;
+    for (const QString &column : columns) {
+        const int field = t.fieldIndex(column);
+        if (field < 0 || field == t.keyField)
+            continue;
+        const char *type = t.fields[field].type == FieldType::Float ? "real"
+                           : t.fields[field].type == FieldType::Text ? "text"
+                                                                      : "integer";
+        QSqlQuery query = prepare(QStringLiteral("SELECT %1 FROM %2 WHERE typeof(%3) NOT IN ('null', ?) ORDER BY 1")
+                                      .arg(t.quotedField(t.keyField), t.sqlName, t.quotedField(field)));
+        query.bindValue(0, QString::fromLatin1(type));
+        exec(query, QStringLiteral("reading"));
+        while (query.next()) {
+            if (++count <= kNamed)
+                named << QStringLiteral("record %1 = %2, field '%3'")
+                             .arg(t.fields[t.keyField].name)
+                             .arg(query.value(0).toLongLong())
+                             .arg(t.fields[field].name);
+        }
+    }
+    if (count == 0)
+        return;
+    QString text = QStringLiteral("The table '%1' holds values this program cannot read; they are shown blank: %2")
+                       .arg(fileName(m_path), named.join(QStringLiteral("; ")));
+    if (count > kNamed)
+        text += QStringLiteral("; and %1 more").arg(count - kNamed);
+    setUnreadableValues(text);
 }
 
 QSqlQuery SqliteTableFile::prepare(const QString &sql)
@@ -345,14 +493,20 @@ void SqliteTableFile::fail(const QSqlError &error, const QString &what)
     throw StoreError(text);
 }
 
+// A value the program cannot read (named to the user when the file was
+// opened) reads as blank; the rest of the record is read as usual.
 Record SqliteTableFile::fetch(QSqlQuery &query) const
 {
     const TableDef &t = def();
     Record record(t.fields.size());
     for (int i = 0; i < t.fields.size(); ++i) {
         const QVariant v = query.value(i);
-        if (!v.isNull())
+        if (v.isNull())
+            continue;
+        try {
             record[i] = normalise(t.fields[i], v);
+        } catch (const StoreError &) {
+        }
     }
     return record;
 }
@@ -422,7 +576,8 @@ void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qi
     while (query.next()) {
         for (int i = 0; i < n; ++i) {
             const QVariant v = query.value(i + 1);
-            values[i] = v.isNull() ? -std::numeric_limits<double>::infinity() : v.toDouble();
+            const bool number = v.typeId() == QMetaType::Double || v.typeId() == QMetaType::LongLong;
+            values[i] = number ? v.toDouble() : -std::numeric_limits<double>::infinity();
         }
         sink(query.value(0).toLongLong(), values);
     }
@@ -507,10 +662,12 @@ FileStamp SqliteTableFile::stamp()
 void SqliteTableFile::apply(const Write &w)
 {
     const TableDef &t = def();
+    if (w.kind != Write::Remove)
+        checkReferences(w.record);
     switch (w.kind) {
     case Write::Insert:
         for (int i = 0; i < t.fields.size(); ++i)
-            m_insertBinder.bind(*m_insert, i, w.record.value(i));
+            m_insertBinder.bind(*m_insert, i, bindable(t.fields[i], w.record.value(i)));
         exec(*m_insert, QStringLiteral("writing"));
         m_lastInsertKey = m_insert->lastInsertId().toLongLong();
         m_insert->finish();
@@ -526,7 +683,7 @@ void SqliteTableFile::apply(const Write &w)
         int n = 0;
         for (int i = 0; i < t.fields.size(); ++i)
             if (i != t.keyField && (w.fields == 0 || (w.fields >> i & 1)))
-                binder->bind(*query, n++, w.record.value(i));
+                binder->bind(*query, n++, bindable(t.fields[i], w.record.value(i)));
         binder->bind(*query, n, w.key);
         exec(*query, QStringLiteral("writing"));
         const int rows = query->numRowsAffected();
@@ -549,6 +706,110 @@ void SqliteTableFile::begin()
     m_begin->finish();
     m_inTransaction = true;
     m_versionKnownInTransaction = false;
+    for (Reference &r : m_references)
+        r.found.clear();
+}
+
+// Inside the write transaction: the records named exist now, and none can be
+// removed before the commit, since removing one takes this table's write lock
+// (removeReferenced). Each named key is looked up once per transaction.
+void SqliteTableFile::checkReferences(const Record &record)
+{
+    for (Reference &r : m_references) {
+        const QVariant value = record.value(r.def.field);
+        if (!value.isValid() || value.isNull())
+            continue;
+        const qint64 key = value.toLongLong();
+        if (r.found.contains(key))
+            continue;
+        if (!r.exists) {
+            const QString path = QDir(QFileInfo(m_path).absolutePath()).filePath(r.table->fileName);
+            if (!QFileInfo::exists(path))
+                throw MissingReferenceError(r.def.missingMessage);
+            QSqlQuery attach(m_db);
+            attach.prepare(QStringLiteral("ATTACH DATABASE ? AS %1").arg(r.schema));
+            attach.bindValue(0, QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QStringLiteral("?mode=ro"));
+            if (!attach.exec())
+                fail(attach.lastError(), QStringLiteral("writing"));
+            r.exists = std::make_unique<QSqlQuery>(
+                prepare(QStringLiteral("SELECT 1 FROM %1.%2 WHERE %3 = ?")
+                            .arg(r.schema, r.table->sqlName, r.table->quotedField(r.table->keyField))));
+        }
+        r.exists->bindValue(0, key);
+        exec(*r.exists, QStringLiteral("writing"));
+        const bool there = r.exists->next();
+        r.exists->finish();
+        if (!there)
+            throw MissingReferenceError(r.def.missingMessage);
+        r.found.insert(key);
+    }
+}
+
+// A record that others may name is removed under the write lock of every
+// table that names it: those tables are attached for the transaction, so
+// that no record naming it can be written between the check and the commit.
+void SqliteTableFile::removeReferenced(qint64 key)
+{
+    const QVector<const TableDef *> referring = referringTables(def());
+    const bool bulk = m_inTransaction;
+    if (bulk)
+        commit();
+    QStringList attached;
+    auto detach = [&] {
+        for (const QString &schema : std::as_const(attached))
+            QSqlQuery(QStringLiteral("DETACH DATABASE %1").arg(schema), m_db);
+        attached.clear();
+    };
+    try {
+        for (const TableDef *other : referring) {
+            const QString path = QDir(QFileInfo(m_path).absolutePath()).filePath(other->fileName);
+            if (!QFileInfo::exists(path))
+                continue;
+            const QString schema = QStringLiteral("naming%1").arg(attached.size());
+            QSqlQuery attach(m_db);
+            attach.prepare(QStringLiteral("ATTACH DATABASE ? AS %1").arg(schema));
+            attach.bindValue(0, QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded));
+            if (!attach.exec())
+                fail(attach.lastError(), QStringLiteral("deleting from"));
+            attached << schema;
+        }
+        // A BEGIN prepared before the attachment would lock the table file
+        // alone: this one takes the write lock of every attached file too.
+        execSql(QStringLiteral("BEGIN IMMEDIATE"), QStringLiteral("deleting from"));
+        m_inTransaction = true;
+        try {
+            int n = 0;
+            for (const TableDef *other : referring) {
+                for (const ReferenceDef &reference : other->references) {
+                    if (reference.table.compare(def().fileName, Qt::CaseInsensitive) != 0 || n >= attached.size())
+                        continue;
+                    QSqlQuery named = prepare(QStringLiteral("SELECT 1 FROM %1.%2 WHERE %3 = ? LIMIT 1")
+                                                  .arg(attached[n], other->sqlName, other->quotedField(reference.field)));
+                    named.bindValue(0, key);
+                    exec(named, QStringLiteral("deleting from"));
+                    if (named.next())
+                        throw StillReferencedError(reference.stillNamedMessage);
+                }
+                ++n;
+            }
+            apply(Write{Write::Remove, {}, key});
+            commit();
+        } catch (const SystemError &) {
+            m_rollback->exec();
+            m_rollback->finish();
+            m_inTransaction = false;
+            throw;
+        }
+        ++m_ownWrites;
+    } catch (const SystemError &) {
+        detach();
+        if (bulk)
+            begin();
+        throw;
+    }
+    detach();
+    if (bulk)
+        begin();
 }
 
 void SqliteTableFile::commit()
@@ -733,6 +994,10 @@ SqliteTableFile::PartialUpdate &SqliteTableFile::partialUpdate(quint64 fields)
 
 void SqliteTableFile::remove(qint64 key)
 {
+    if (!referringTables(def()).isEmpty()) {
+        removeReferenced(key);
+        return;
+    }
     write(Write{Write::Remove, {}, key});
 }
 

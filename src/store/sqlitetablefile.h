@@ -4,6 +4,7 @@
 #include "tablefile.h"
 
 #include <QSqlDatabase>
+#include <QSet>
 #include <QSqlQuery>
 #include <map>
 #include <memory>
@@ -66,9 +67,13 @@ private:
 
     void openConnection(bool create);
     void closeConnection();
+    void checkAccess();
     void createTable();
+    void checkContents();
     void checkStructure();
-    void checkWritable();
+    void findUnreadableValues(const QStringList &columns);
+    void checkReferences(const Record &record);
+    void removeReferenced(qint64 key);
     QSqlQuery prepare(const QString &sql);
     QString scanSql(const ScanSpec &scan, const QStringList &columns, QVariantList &binds) const;
     sqlite3 *handle() const;
@@ -97,6 +102,19 @@ private:
     private:
         std::vector<std::optional<QVariant>> m_bound;
     };
+
+    // A table that records of this one name, attached read-only to this
+    // connection so that the named record is looked up inside the write
+    // transaction; the keys found are kept until the transaction ends.
+    struct Reference
+    {
+        ReferenceDef def;
+        const TableDef *table = nullptr;
+        QString schema;
+        std::unique_ptr<QSqlQuery> exists;
+        QSet<qint64> found;
+    };
+    std::vector<Reference> m_references;
 
     QString m_path;
     QString m_connection;

@@ -37,7 +37,7 @@ void TableFile::checkRecord(const Record &record) const
                 throw StoreError(QStringLiteral("Field value required: '%1'").arg(f.name));
             continue;
         }
-        if (f.type == FieldType::Text && v.toString().size() > f.size)
+        if (f.type == FieldType::Text && codePoints(v.toString()) > f.size)
             throw StoreError(QStringLiteral("Value too long for field '%1' (at most %2 characters)")
                                  .arg(f.name)
                                  .arg(f.size));

@@ -60,6 +60,10 @@ public:
     virtual FileStamp stamp() = 0;
 
     // Writing. insert() assigns the key of a new record (its key field blank).
+    // A record that names a missing record of another table (see ReferenceDef)
+    // is refused with MissingReferenceError, checked in the same transaction
+    // as the write; a record that others still name is not removed
+    // (StillReferencedError).
     virtual void insert(Record &record) = 0;
     virtual void update(const Record &record) = 0;
     // The same, told the record as the file holds it now (read under the
@@ -95,11 +99,19 @@ public:
     // breaks the stored structure; checked before anything is written.
     void checkRecord(const Record &record) const;
 
+    // Values of the file that the program cannot read (another tool wrote
+    // them), found when it was opened: they read as blank. A text for the
+    // user that names the file, the records and the fields; empty when all
+    // is readable.
+    const QString &unreadableValues() const { return m_unreadableValues; }
+
 protected:
     explicit TableFile(const TableDef &def) : m_def(&def) {}
+    void setUnreadableValues(const QString &text) { m_unreadableValues = text; }
 
 private:
     const TableDef *m_def;
+    QString m_unreadableValues;
 };
 
 // Runs its block inside one write transaction of a table: the writes of the

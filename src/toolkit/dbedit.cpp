@@ -1,5 +1,7 @@
 #include "dbedit.h"
 
+#include "characterlimit.h"
+
 #include "dialogs.h"
 #include "guard.h"
 
@@ -48,7 +50,7 @@ void DBEdit::applyLimit()
         const Field *f = field();
         limit = f && f->kind() == FieldKind::Text && f->Size() > 0 ? f->Size() : 32767;
     }
-    setMaxLength(limit);
+    toolkit::limitCharacters(this, limit);
 }
 
 void DBEdit::applyAlignment()

@@ -1,5 +1,7 @@
 #include "dbgrid.h"
 
+#include "characterlimit.h"
+
 #include "colors.h"
 #include "dialogs.h"
 #include "guard.h"
@@ -910,7 +912,7 @@ void DBGrid::openEditor(std::optional<QString> initialText, bool beginEdit)
     p.setColor(QPalette::Base, columnColor(m_editorColumn));
     p.setColor(QPalette::Text, clWindowText());
     m_editor->setPalette(p);
-    m_editor->setMaxLength(field->kind() == FieldKind::Text && field->Size() > 0 ? field->Size() : 32767);
+    limitCharacters(m_editor, field->kind() == FieldKind::Text && field->Size() > 0 ? field->Size() : 32767);
     m_editorOpen = true;
     if (initialText) {
         m_editor->setText(*initialText);

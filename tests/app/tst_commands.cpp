@@ -3,12 +3,16 @@
 // and "Печать" with its preview.
 #include "appfixture.h"
 
+#include "app/sections.h"
+
 #include "data/regionalsettings.h"
 #include "editor/add.h"
 #include "report/previewwindow.h"
 #include "toolkit/dbedit.h"
 
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -34,6 +38,19 @@ void whenShown(const std::function<void()> &step)
     QTimer::singleShot(0, [step] { step(); });
 }
 
+// Once the support editor is up: types a number, a chainage and a
+// resistance, and saves.
+void typeNewSupport(TForm1 &w, const char *number, const char *km, const char *resistance)
+{
+    whenShown([&w, number, km, resistance] {
+        TForm2 *d = w.Form2;
+        QTest::keyClicks(d->DBEdit1, number);
+        QTest::keyClicks(d->DBEdit4, km);
+        QTest::keyClicks(d->DBEdit6, resistance);
+        QTest::mouseClick(d->Button1, Qt::LeftButton);
+    });
+}
+
 } // namespace
 
 class CommandsTest : public QObject
@@ -49,6 +66,8 @@ private slots:
     void printOpensThePreviewAndReturnsWhenClosed();
     void aNewSectionIsPostedBeforeSupportsJoinIt_data();
     void aNewSectionIsPostedBeforeSupportsJoinIt();
+    void anotherCopyDeletedTheSection_data();
+    void anotherCopyDeletedTheSection();
 };
 
 void CommandsTest::enterOpensTheEditorOnTheCurrentSupport()
@@ -79,13 +98,7 @@ void CommandsTest::addThroughThePopupMenuPostsAndCalculates()
     WindowFixture f(seed);
     TForm1 &w = f.form();
     w.createForms();
-    whenShown([&] {
-        TForm2 *d = w.Form2;
-        QTest::keyClicks(d->DBEdit1, "7");
-        QTest::keyClicks(d->DBEdit4, "10,05");
-        QTest::keyClicks(d->DBEdit6, "100");
-        QTest::mouseClick(d->Button1, Qt::LeftButton);
-    });
+    typeNewSupport(w, "7", "10,05", "100");
     w.N1->trigger();
     QVERIFY(!w.Form2->isVisible());
     QCOMPARE(w.Table1.RecordCount(), 4);
@@ -173,13 +186,7 @@ void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt()
     // The first letter opens the cell editor, which takes the rest.
     for (QChar c : typed)
         QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
-    whenShown([&] {
-        TForm2 *d = w.Form2;
-        QTest::keyClicks(d->DBEdit1, "5");
-        QTest::keyClicks(d->DBEdit4, "3");
-        QTest::keyClicks(d->DBEdit6, "100");
-        QTest::mouseClick(d->Button1, Qt::LeftButton);
-    });
+    typeNewSupport(w, "5", "3", "100");
     f.dialogs().answer(BoxButton::Ok); // the new first Support is not measured: the calculation says so
     w.N1->trigger();
     QCOMPARE(w.Table2.State(), DataSetState::Browse);
@@ -189,6 +196,79 @@ void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt()
     QCOMPARE(w.Table1Line->AsInteger(), w.Table2N_line->AsInteger());
     QCOMPARE(storedSupports(), 4);
     QCOMPARE(f.dialogs().boxes().last().text, QStringLiteral("Нет замера на первой опоре!"));
+}
+
+void CommandsTest::anotherCopyDeletedTheSection_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("fill") << "fill" << "The section was deleted by another user.";
+    QTest::newRow("add a support") << "add" << "The section was deleted by another user.";
+    QTest::newRow("edit a support") << "edit" << "The record was deleted by another user.";
+    // The stale Section is still marked in the list, on the row of the one
+    // after it: a click there would open that row's name for editing.
+    QTest::newRow("click on the marked row") << "click" << "The record was deleted by another user.";
+}
+
+// Another copy deletes the Section this window shows. Whatever this window
+// does next writes nothing under the deleted Section, and the section list,
+// the caption and the support grid move on to an existing Section together,
+// as after a deletion of its own.
+void CommandsTest::anotherCopyDeletedTheSection()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, message);
+    WindowFixture f([](Seeder &s) {
+        auto at = [](double km) {
+            SupportValues v;
+            v.km = km;
+            return v;
+        };
+        const qint64 a = s.addSection(QStringLiteral("A"));
+        s.addSupport(a, at(1.0));
+        s.addSupport(a, at(2.0));
+        s.addSupport(s.addSection(QStringLiteral("B")), at(3.0));
+        s.addSection(QStringLiteral("C"));
+    });
+    TForm1 &w = f.form();
+    w.createForms();
+    QCOMPARE(w.Label25->text(), TForm1::sectionCaptionPrefix() + "A");
+    {
+        KorTables other; // the other copy, on the first Section
+        other.open();
+        deleteSectionWithSupports(other);
+    }
+    f.dialogs().answer(BoxButton::Ok);
+    if (command == "fill") {
+        w.N6->trigger();
+        w.Edit2->setText(QStringLiteral("2"));
+        QTest::mouseClick(w.Button1, Qt::LeftButton);
+    } else if (command == "add") {
+        typeNewSupport(w, "5", "3", "100");
+        w.N1->trigger();
+    } else if (command == "edit") {
+        // Should the editor open all the same, it is cancelled; the timer
+        // goes with this row, whether it fired or not.
+        QTimer cancel;
+        cancel.setSingleShot(true);
+        connect(&cancel, &QTimer::timeout, [&] { QTest::mouseClick(w.Form2->Button2, Qt::LeftButton); });
+        cancel.start(0);
+        w.N12->trigger();
+    } else {
+        clickCell(w.DBGrid2, 0, 0);
+    }
+    QVERIFY(!w.Form2->isVisible());
+    QStringList shown;
+    for (const auto &box : f.dialogs().boxes())
+        shown << box.text;
+    QCOMPARE(shown.join(" | "), message);
+    QCOMPARE(w.Table2Line->AsString(), QString("B"));
+    QCOMPARE(w.Label25->text(), TForm1::sectionCaptionPrefix() + "B");
+    QCOMPARE(w.Table1.State(), DataSetState::Browse);
+    QCOMPARE(w.Table1.RecordCount(), 1);
+    QCOMPARE(w.DBGrid1->model()->rowCount(), 1);
+    QCOMPARE(w.Table1Kilometr->AsFloat(), 3.0);
+    QCOMPARE(storedSupports(), 1);
 }
 
 QTEST_MAIN(CommandsTest)

@@ -6,6 +6,7 @@
 #include "support/scripteddialogs.h"
 #include "support/tempalias.h"
 #include "toolkit/application.h"
+#include "toolkit/dbedit.h"
 #include "toolkit/dbgrid.h"
 
 #include <QAbstractItemModelTester>
@@ -75,6 +76,8 @@ class DBGridTest : public QObject
     Q_OBJECT
 
 private slots:
+    void editsCountCharacters_data();
+    void editsCountCharacters();
     void heldControlsRefreshOnceWhenReleased();
     void hookReadsThePaintedRow();
     void rowsFollowTheCursor();
@@ -185,6 +188,34 @@ void DBGridTest::options()
     QTest::keyClick(&f.grid, Qt::Key_Delete, Qt::ControlModifier);
     QVERIFY(f.dialogs.boxes().isEmpty());
     QCOMPARE(f.db.Table1.RecordCount(), 2);
+}
+
+void DBGridTest::editsCountCharacters_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("kept");
+    const QString grin = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
+    QTest::newRow("an emoji letter") << "Index" << grin + "x" << grin;
+    QTest::newRow("three emoji types") << "Tipopory" << grin.repeated(5) << grin.repeated(3);
+    QTest::newRow("letters") << "Tipopory" << "ЖБК-1" << "ЖБК";
+}
+
+// An edit box bound to a text field takes as many characters as the field
+// object keeps, counted as characters: never half of an emoji.
+void DBGridTest::editsCountCharacters()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, pasted);
+    QFETCH(QString, kept);
+    Fixture f(1);
+    DBEdit edit;
+    edit.SetDataSource(&f.db.DataSource1);
+    edit.SetDataField(field);
+    f.db.Table1.Edit();
+    edit.insert(pasted);
+    QCOMPARE(edit.text(), kept);
+    f.db.Table1.Cancel();
 }
 
 void DBGridTest::editorKeyFilterAndReadOnly()

@@ -7,6 +7,8 @@
 #include "support/failure.h"
 #include "support/tempalias.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <memory>
 
@@ -122,6 +124,9 @@ private slots:
     void tiesOrderedByKey();
     void rowScopeReadsWithoutMoving();
     void locateByKey();
+    void textSizesCountCharacters_data();
+    void textSizesCountCharacters();
+    void sectionNumberPastTheSmallintRange();
 };
 
 void TestCursor::noSectionGivesEmptySupportView()
@@ -539,7 +544,12 @@ void TestCursor::masterDetail()
     f.addSupport(7, 7);
     QCOMPARE(f.db->Table1Line->AsInteger(), f.db->Table2N_line->AsInteger());
     sections.Cancel();
-    sections.Delete(); // the Section only; its Support stays in the table
+    // The store deletes no Section that still has Supports.
+    QCOMPARE(failure([&] { sections.Delete(); }),
+             QString("The section cannot be deleted while it has supports (another user may be adding them)"));
+    QCOMPARE(f.db->Table2Line->AsString(), QString("C"));
+    supports.Delete();
+    sections.Delete();
     QCOMPARE(f.db->Table2Line->AsString(), QString("B"));
     QCOMPARE(f.numbers(), QList<int>{3});
 }
@@ -693,6 +703,94 @@ void TestCursor::locateByKey()
     QVERIFY(t.Locate(all[0])); // settles the insertion first
     QCOMPARE(t.State(), DataSetState::Browse);
     QCOMPARE(t.RecNo(), 1);
+}
+
+void TestCursor::textSizesCountCharacters_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("assigned");
+    QTest::addColumn<QString>("kept");
+    const QString grin = QString::fromUtf8("\xF0\x9F\x98\x80"); // U+1F600, two UTF-16 units
+    QTest::newRow("20 emoji in a Section name") << "Table2Line" << grin.repeated(20) << grin.repeated(20);
+    QTest::newRow("21 emoji in a Section name") << "Table2Line" << grin.repeated(21) << grin.repeated(20);
+    QTest::newRow("an emoji letter") << "Table1Index" << grin + "x" << grin;
+    QTest::newRow("three emoji types") << "Table1Tipopory" << grin.repeated(4) << grin.repeated(3);
+    QTest::newRow("Cyrillic type") << "Table1Tipopory" << "ЖБК12" << "ЖБК";
+    QTest::newRow("a lone surrogate") << "Table1Tipopory" << QString(QChar(0xD83D)) + "ab" << QString(QChar(0xFFFD)) + "ab";
+}
+
+// Sizes count characters, not UTF-16 units; what the file holds is the text
+// kept, as valid UTF-8, whose SQLite length is within the stored size.
+void TestCursor::textSizesCountCharacters()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, assigned);
+    QFETCH(QString, kept);
+    Fixture f;
+    f.addSection("A");
+    const bool section = field == "Table2Line";
+    Table &t = section ? f.db->Table2 : f.db->Table1;
+    Field *target = nullptr;
+    for (const auto &candidate : t.Fields())
+        if (candidate->objectName() == field)
+            target = candidate.get();
+    QVERIFY(target);
+    if (section) {
+        t.Edit();
+    } else {
+        t.Append();
+        f.db->Table1Kilometr->SetAsFloat(1);
+        f.db->Table1Nomeropory->SetAsInteger(1);
+    }
+    target->SetAsString(assigned);
+    t.Post();
+    const QString name = target->FieldName();
+    f.db.reset();
+
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "raw");
+    db.setDatabaseName(f.home.defaultFolder() + (section ? "/line.db" : "/base_kor.db"));
+    QVERIFY(db.open());
+    {
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QString("SELECT CAST(\"%1\" AS BLOB) FROM %2")
+                           .arg(name, section ? "line" : "base_kor")));
+        QVERIFY(q.next());
+        const QByteArray bytes = q.value(0).toByteArray();
+        QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes); // valid UTF-8
+        QCOMPARE(QString::fromUtf8(bytes), kept);
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("raw");
+}
+
+// Supports take their Section's number in a smallint: a Section numbered
+// past its range cannot take any, and says so before a Support is begun.
+void TestCursor::sectionNumberPastTheSmallintRange()
+{
+    Fixture f;
+    f.addSection("A");
+    f.db.reset();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "raw");
+        db.setDatabaseName(f.home.defaultFolder() + "/line.db");
+        QVERIFY(db.open());
+        QVERIFY(QSqlQuery(db).exec("INSERT INTO line (N_line, Line) VALUES (40000, 'Far')"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("raw");
+    f.reopen();
+    f.db->Table2.Last();
+    QCOMPARE(f.db->Table2N_line->AsInteger(), qint64(40000));
+    const QString range = "40000 is not a valid value for field 'Line'. The allowed range is -32768 to 32767";
+    QCOMPARE(failure([&] { f.db->Table1.Append(); }), range);
+    QCOMPARE(f.db->Table1.State(), DataSetState::Browse);
+    QCOMPARE(failure([&] { f.db->Table1.Insert(); }), range);
+    QCOMPARE(failure([&] { f.db->Table1.Edit(); }), range); // an empty view: Edit inserts
+    QCOMPARE(f.db->Table1.State(), DataSetState::Browse);
+    f.db->Table2.First();
+    f.addSupport(1, 1);
+    QCOMPARE(f.db->Table1.RecordCount(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestCursor)

@@ -6,6 +6,7 @@
 #include "data/kortables.h"
 #include "store/error.h"
 #include "support/failure.h"
+#include "support/rawsql.h"
 #include "support/tempalias.h"
 
 #include <QCryptographicHash>
@@ -54,19 +55,6 @@ QStringList dumpTable(const QString &path)
     }
     QSqlDatabase::removeDatabase(QStringLiteral("dump"));
     return rows;
-}
-
-void sqlOn(const QString &path, const QStringList &statements)
-{
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
-        db.setDatabaseName(path);
-        QVERIFY(db.open());
-        QSqlQuery q(db);
-        for (const QString &sql : statements)
-            QVERIFY2(q.exec(sql), qPrintable(sql));
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
 }
 
 QByteArray digest(const QString &path)

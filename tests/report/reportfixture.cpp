@@ -1,6 +1,11 @@
 #include "reportfixture.h"
 
 #include "report/previewwindow.h"
+#include "report/pagefile.h"
+
+#include <QtEndian>
+#include <bit>
+
 #include "store/tablefile.h"
 
 #include <QProcess>
@@ -273,4 +278,20 @@ std::vector<report::ReportPage> generatePages(QuickRep &report)
     hooks.processEvents = false;
     report.generate(sink, hooks);
     return std::move(sink.pages);
+}
+
+QByteArray smallestItemsPageFile(quint32 pages, quint32 itemsPerPage)
+{
+    auto be = [](auto v) {
+        QByteArray b(sizeof v, 0);
+        qToBigEndian(v, b.data());
+        return b;
+    };
+    QByteArray item = QByteArray(1, char(report::PageItem::Box));
+    for (double v : {10.0, 20.0, 30.0, 5.0})
+        item += be(std::bit_cast<quint64>(v));
+    item += be(quint32(0xff000000));
+    const QByteArray page = be(std::bit_cast<quint64>(210.0)) + be(std::bit_cast<quint64>(297.0)) + be(quint32(0))
+                            + be(itemsPerPage) + item.repeated(itemsPerPage);
+    return report::wrapPayload(be(pages) + page.repeated(pages));
 }

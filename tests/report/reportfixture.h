@@ -15,6 +15,9 @@
 #include <vector>
 
 class PreviewWindow;
+// A page file of pages holding only the smallest items (boxes, 37 bytes
+// each in the file): the worst case for the loader's memory and time.
+QByteArray smallestItemsPageFile(quint32 pages, quint32 itemsPerPage);
 
 // One Support as a test writes it; an empty optional is a blank value.
 struct SupportRow

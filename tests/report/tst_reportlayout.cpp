@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QTest>
 
+#include <bit>
 #include <cstring>
 
 class TestReportLayout : public QObject
@@ -32,7 +33,30 @@ private slots:
     void pageFileLimits_data();
     void pageFileLimits();
     void saveFailureKeepsOldFile();
+    void loadingHoldsNoCopyOfTheFile();
 };
+
+namespace {
+
+// The peak resident memory of this process in bytes, from the kernel; the
+// peak is set back to the present size first when reset is true.
+qint64 peakMemory(bool reset)
+{
+    if (reset) {
+        QFile clear(QStringLiteral("/proc/self/clear_refs"));
+        if (!clear.open(QIODevice::WriteOnly) || clear.write("5") != 1)
+            return -1;
+    }
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    return -1;
+}
+
+} // namespace
 
 void TestReportLayout::bandHeights_data()
 {
@@ -225,15 +249,18 @@ void TestReportLayout::pageFileLimits_data()
     QTest::newRow("no pages") << be32(0) << "no pages";
     QTest::newRow("too many pages") << be32(report::kMaxPages + 1) << "too many";
     QTest::newRow("a page with no size") << be32(1) + be64d(0) + be64d(297) + be32(0) + be32(0) << "no size";
-    QTest::newRow("position not finite") << be32(1) + be64d(qInf()) + be64d(297) << "out of range";
-    QTest::newRow("too many fonts") << be32(1) + paper + be32(100000) << "too many fonts";
+    QTest::newRow("position not finite") << be32(1) + be64d(qInf()) + be64d(297) + be32(0) + be32(0) << "out of range";
+    QTest::newRow("too many fonts") << be32(1) + paper + be32(100000) + be32(0) << "too many fonts";
+    // Counts the rest of the file cannot hold are refused before anything is allocated.
+    QTest::newRow("pages beyond the file") << be32(1000) + paper + be32(0) + be32(0) << "too many";
+    QTest::newRow("fonts beyond the file") << be32(1) + paper + be32(3) + QByteArray(30, 0) << "too many fonts";
     QTest::newRow("items beyond the file") << be32(1) + paper + be32(0) + be32(1000) << "more items";
     QTest::newRow("unknown kind") << be32(1) + paper + be32(0) + be32(1) + QByteArray(1, 7) + QByteArray(36, 0)
                                   << "unknown kind";
     QTest::newRow("font not on the page")
         << be32(1) + paper + be32(0) + be32(1) + QByteArray(1, 2) + QByteArray(36, 0) + QByteArray(4, 0) + be32(0)
         << "font the page does not have";
-    QTest::newRow("huge text length") << be32(1) + paper + be32(1) + be32(0x7fffffff) << "too long";
+    QTest::newRow("huge text length") << be32(1) + paper + be32(1) + be32(0x7fffffff) + QByteArray(16, 0) << "too long";
     QTest::newRow("data after the end") << be32(1) + paper + be32(0) + be32(0) + QByteArray(3, 1) << "after the last page";
 }
 
@@ -269,4 +296,39 @@ void TestReportLayout::saveFailureKeepsOldFile()
 }
 
 QTEST_MAIN(TestReportLayout)
+// A page file of the smallest items, the worst case for memory: loading it
+// must hold neither the file nor a copy of it beside the pages it makes.
+void TestReportLayout::loadingHoldsNoCopyOfTheFile()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the sanitizer's own memory hides the loader's");
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    QSKIP("the sanitizer's own memory hides the loader's");
+#endif
+#endif
+    constexpr quint32 kPages = 7;
+    const QString path = QDir::temp().filePath(QStringLiteral("korozia-memory-%1.krp").arg(QCoreApplication::applicationPid()));
+    qint64 size = 0;
+    {
+        const QByteArray file = smallestItemsPageFile(kPages, report::kMaxItemsPerPage);
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        QCOMPARE(out.write(file), file.size());
+        size = file.size();
+    }
+    const qint64 before = peakMemory(true);
+    if (before < 0)
+        QSKIP("the kernel does not tell this process's peak memory");
+    std::vector<report::ReportPage> pages;
+    const QString error = report::readPageFile(path, pages);
+    const qint64 used = peakMemory(false) - before;
+    QFile::remove(path);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(pages.size(), std::size_t(kPages));
+    QCOMPARE(pages.back().items.back().rect, QRectF(10, 20, 30, 5));
+    QVERIFY2(used <= size * 22 / 10,
+             qPrintable(QString("%1 MB for a file of %2 MB").arg(used >> 20).arg(size >> 20)));
+}
+
 #include "tst_reportlayout.moc"

@@ -7,13 +7,17 @@
 //   hold <ms>             a bulk scope with one new Support, held open for <ms>
 //                                                             -> holding, then released
 //   quit
+// With KOROZIA_TEST_USER_ID set, a peer started by root runs as that user, so
+// that the tests meet file permissions as an ordinary user does.
 #include "data/kortables.h"
 #include "store/error.h"
 
 #include <QCoreApplication>
 #include <QThread>
+#include <grp.h>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -26,6 +30,13 @@ void answer(const QString &text)
 
 int main(int argc, char **argv)
 {
+    if (qEnvironmentVariableIsSet("KOROZIA_TEST_USER_ID") && ::getuid() == 0) {
+        const auto id = static_cast<uid_t>(qEnvironmentVariableIntValue("KOROZIA_TEST_USER_ID"));
+        if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) {
+            answer(QStringLiteral("error the user cannot be changed"));
+            return 1;
+        }
+    }
     QCoreApplication app(argc, argv);
     std::unique_ptr<KorTables> db;
     try {

@@ -6,12 +6,15 @@
 #include "support/failure.h"
 #include "support/tempalias.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 #include <csignal>
 #include <memory>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -19,11 +22,16 @@ namespace {
 class Peer
 {
 public:
-    Peer()
+    explicit Peer(const QString &userId = QString())
     {
         m_process.setProgram(QStringLiteral(PEERCHILD_PATH));
-        m_process.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!userId.isEmpty())
+            environment.insert(QStringLiteral("KOROZIA_TEST_USER_ID"), userId);
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
+        m_process.waitForStarted(10000);
     }
     ~Peer()
     {
@@ -122,6 +130,9 @@ private slots:
     void deathReleases_data();
     void deathReleases();
     void editRereads();
+    void startWhileAnotherWrites();
+    void readOnlyFiles_data();
+    void readOnlyFiles();
 };
 
 void TestSharedMode::lockedRecord()
@@ -277,6 +288,75 @@ void TestSharedMode::editRereads()
     QCOMPARE(f.db->Table1U_ras->AsFloat(), 123.25);
     QCOMPARE(f.db->Table1I_opory->AsFloat(), 7.5);
     QCOMPARE(f.db->Table1Tipopory->AsString(), QStringLiteral("ЖБК"));
+}
+
+// Opening takes no write lock: another copy's long write, past the busy
+// timeout, does not hold up a start.
+void TestSharedMode::startWhileAnotherWrites()
+{
+    Fixture f;
+    Peer peer;
+    QVERIFY(peer.started());
+    peer.send("hold 7000");
+    QCOMPARE(peer.line(), QString("holding"));
+    QCOMPARE(failure([&] { f.reopen(); }), QString("<no error>"));
+    QCOMPARE(f.db->Table1.RecordCount(), 3);
+    QCOMPARE(peer.line(), QString("released"));
+}
+
+void TestSharedMode::readOnlyFiles_data()
+{
+    QTest::addColumn<QString>("file"); // made read-only, or left behind read-only
+    QTest::addColumn<QString>("message");
+    QTest::newRow("table file") << "base_kor.db"
+                                << "The table 'base_kor.db' cannot be written (it is read-only); nothing was changed";
+    QTest::newRow("leftover journal file")
+        << "base_kor.db-shm"
+        << "The table 'base_kor.db' cannot be written: its journal file '%1/base_kor.db-shm' is read-only (left "
+           "behind by another user or an earlier run); nothing was changed";
+}
+
+// A table or journal file that this user cannot write is named at start-up,
+// before anything is typed, and the refused start leaves nothing behind that
+// would stop the next one once the file may be written again. Root writes any
+// file, so under root the other copy runs as an ordinary user.
+void TestSharedMode::readOnlyFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    Fixture f;
+    f.db.reset();
+    const QString folder = f.home.defaultFolder();
+    const bool root = ::getuid() == 0;
+    if (root) {
+        // Everything the other user needs to reach and write, short of the file under test.
+        for (QString dir = folder; dir.startsWith(f.home.root()); dir = QFileInfo(dir).path())
+            QFile::setPermissions(dir, QFileDevice::Permissions(0x7777));
+        QFile::setPermissions(f.home.root(), QFileDevice::Permissions(0x7777));
+        for (const QString &name : QDir(folder).entryList(QDir::Files))
+            QFile::setPermissions(folder + "/" + name, QFileDevice::Permissions(0x6666));
+    }
+    const QString path = folder + "/" + file;
+    if (!QFile::exists(path)) {
+        QFile made(path);
+        QVERIFY(made.open(QIODevice::WriteOnly));
+    }
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadUser | QFileDevice::ReadGroup
+                                            | QFileDevice::ReadOther));
+    const QString user = root ? QStringLiteral("65534") : QString();
+    const QStringList before = QDir(folder).entryList(QDir::Files);
+    {
+        Peer peer(user);
+        QCOMPARE(peer.line(), "error " + (message.contains("%1") ? message.arg(folder) : message));
+    }
+    QCOMPARE(QDir(folder).entryList(QDir::Files), before);
+
+    if (file.endsWith("-shm"))
+        QVERIFY(QFile::remove(path));
+    else
+        QFile::setPermissions(path, QFileDevice::Permissions(0x6666));
+    Peer again(user);
+    QVERIFY(again.started());
 }
 
 QTEST_GUILESS_MAIN(TestSharedMode)

@@ -2,15 +2,19 @@
 #include "store/error.h"
 #include "store/tablefile.h"
 #include "store/view.h"
+#include "support/rawsql.h"
 #include "support/tempalias.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
 #include <bit>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace store;
 
@@ -24,6 +28,22 @@ Record support(double km, int number, QVariant line, QVariant current = {})
     r[8] = current;
     r[9] = line;
     return r;
+}
+
+// Sections 1 to count, for the Supports that name them.
+void addSections(int count)
+{
+    auto line = TableFile::open("kor", "line.db");
+    for (int i = 0; i < count; ++i) {
+        Record r(lineTable().fields.size());
+        line->insert(r);
+    }
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 QString messageOf(const std::function<void()> &f)
@@ -56,6 +76,12 @@ private slots:
     void otherConnectionChangesAreSeen();
     void updateWritesEveryChange_data();
     void updateWritesEveryChange();
+    void refusedFileIsLeftAsItWas_data();
+    void refusedFileIsLeftAsItWas();
+    void unreadableValuesReadBlank();
+    void aliasFolders_data();
+    void aliasFolders();
+    void lockFileIsOpenedSafely();
 };
 
 void TestStore::defaultAliasCreatesTables()
@@ -132,6 +158,7 @@ void TestStore::configuredAliasErrors()
 void TestStore::viewOrderRangeFilter()
 {
     TempAlias home;
+    addSections(2);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     view.setIndex("i_line");
@@ -170,6 +197,7 @@ void TestStore::viewOrderRangeFilter()
 void TestStore::positionsAndCounts()
 {
     TempAlias home;
+    addSections(7);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     view.setIndex("i_line");
@@ -214,6 +242,7 @@ void TestStore::requiredFieldsRefused()
 void TestStore::fullDiskInBulkKeepsEarlierWrites()
 {
     TempAlias home;
+    addSections(1);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     file->setTestPragma("max_page_count", 3);
@@ -268,6 +297,7 @@ void TestStore::refusedCommitInBulk()
     QFETCH(QString, failure);
     QFETCH(QList<int>, lost);
     TempAlias home;
+    addSections(1);
     auto file = TableFile::open("kor", "base_kor.db");
     file->setBulkCommitInterval(10);
     View view(*file);
@@ -316,6 +346,7 @@ void TestStore::refusedCommitInBulk()
 void TestStore::readOnlyStoreRefusesAndKeepsData()
 {
     TempAlias home;
+    addSections(1);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     Record r = support(1.0, 1, qint64(1));
@@ -330,6 +361,7 @@ void TestStore::readOnlyStoreRefusesAndKeepsData()
 void TestStore::otherConnectionChangesAreSeen()
 {
     TempAlias home;
+    addSections(1);
     auto mine = TableFile::open("kor", "base_kor.db");
     auto theirs = TableFile::open("kor", "base_kor.db");
     View view(*mine);
@@ -368,6 +400,7 @@ void TestStore::updateWritesEveryChange()
     QFETCH(QVariantMap, changes);
     QFETCH(int, countAfter);
     TempAlias home;
+    addSections(2);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
     view.setIndex("i_line");
@@ -406,6 +439,154 @@ void TestStore::updateWritesEveryChange()
     reread.setRange(qint64(1));
     QCOMPARE(reread.count(), countAfter);
     QCOMPARE(reread.positionOf(reread.keyOf(*stored)), view.positionOf(view.keyOf(edited)));
+}
+
+// A file the store refuses is left byte for byte as it was: it is checked by
+// reading before its journal is switched or anything is written.
+void TestStore::refusedFileIsLeftAsItWas_data()
+{
+    QTest::addColumn<QStringList>("sql"); // run on a new file; empty: bytes below
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    const QString ours = supportTable().createSql.first();
+    QTest::newRow("zero bytes") << QStringList() << QByteArray()
+                                << "'base_kor.db' is not a table of the expected structure (it holds no table 'base_kor')";
+    QTest::newRow("text") << QStringList() << QByteArray("Kilometr;Nomeropory\n1.5;7\n").repeated(200)
+                          << "'base_kor.db' is not a table file";
+    QTest::newRow("foreign SQLite file")
+        << QStringList{"CREATE TABLE accounts (id INTEGER PRIMARY KEY, owner TEXT)", "INSERT INTO accounts VALUES (1, 'x')"}
+        << QByteArray() << "'base_kor.db' is not a table of the expected structure (it holds no table 'base_kor')";
+    QStringList loose = supportTable().createSql;
+    loose.first().remove(") STRICT").append(")");
+    QTest::newRow("not STRICT, text in a number field")
+        << (loose << "INSERT INTO base_kor (Kilometr, Nomeropory) VALUES ('abc', 1)") << QByteArray()
+        << "'base_kor.db' is not a table of the expected structure (it is not a STRICT table)";
+    QTest::newRow("a field missing")
+        << QStringList{"CREATE TABLE base_kor (I INTEGER PRIMARY KEY AUTOINCREMENT, Kilometr REAL NOT NULL) STRICT"}
+        << QByteArray() << "'base_kor.db' is not a table of the expected structure (it has fewer fields than expected)";
+    QTest::newRow("newer format") << (QStringList(supportTable().createSql) << "PRAGMA user_version = 2") << QByteArray()
+                                  << "'base_kor.db' was written by a newer version of the program (format 2)";
+}
+
+void TestStore::refusedFileIsLeftAsItWas()
+{
+    QFETCH(QStringList, sql);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    TempAlias home;
+    const QString tables = home.root() + "/tables";
+    QDir().mkpath(tables);
+    home.configure("kor", tables);
+    const QString path = tables + "/base_kor.db";
+    if (sql.isEmpty()) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    } else {
+        sqlOn(path, QStringList{"PRAGMA journal_mode = DELETE"} + sql);
+    }
+    const QByteArray before = fileBytes(path);
+    QCOMPARE(messageOf([] { TableFile::open("kor", "base_kor.db"); }), message);
+    QCOMPARE(fileBytes(path), before);
+    QCOMPARE(QDir(tables).entryList(QDir::Files), QStringList{"base_kor.db"});
+}
+
+// A table of ours written by another tool: a value of the wrong type reads as
+// blank and is named (file, record, field) once; infinities are read; the
+// rest of the table is usable and the file stays as it was.
+void TestStore::unreadableValuesReadBlank()
+{
+    TempAlias home;
+    addSections(1);
+    {
+        auto file = TableFile::open("kor", "base_kor.db");
+        for (int n = 1; n <= 3; ++n) {
+            Record r = support(n, n, qint64(1));
+            file->insert(r);
+        }
+    }
+    const QString path = home.defaultFolder() + "/base_kor.db";
+    // A STRICT table cannot take such values: they are put in under a loose
+    // definition that is then set back.
+    QString loose = supportTable().createSql.first();
+    loose.remove(") STRICT").append(")");
+    auto define = [&](const QString &sql) {
+        sqlOn(path, {"PRAGMA writable_schema = ON",
+                     QString("UPDATE sqlite_schema SET sql = '%1' WHERE name = 'base_kor'").arg(sql)});
+    };
+    define(loose);
+    sqlOn(path, {"UPDATE base_kor SET Kilometr = 'abc', U_izmer = 9e999 WHERE I = 2",
+                 "UPDATE base_kor SET I_opory = -9e999 WHERE I = 3"});
+    define(supportTable().createSql.first());
+    const QByteArray before = fileBytes(path);
+    auto file = TableFile::open("kor", "base_kor.db");
+    QCOMPARE(file->unreadableValues(),
+             QString("The table 'base_kor.db' holds values this program cannot read; they are shown blank: "
+                     "record I = 2, field 'Kilometr'"));
+    View view(*file);
+    view.setIndex("i_line");
+    view.setRange(qint64(1));
+    QCOMPARE(view.count(), 3);
+    const Record bad = *view.readFresh(2);
+    QVERIFY(!bad[1].isValid());
+    QCOMPARE(bad[6].toDouble(), std::numeric_limits<double>::infinity());
+    QCOMPARE(view.readFresh(3)->value(8).toDouble(), -std::numeric_limits<double>::infinity());
+    QCOMPARE(view.row(0)->value(0).toLongLong(), 2); // a blank chainage comes first
+    file.reset();
+    QCOMPARE(fileBytes(path), before);
+}
+
+void TestStore::aliasFolders_data()
+{
+    QTest::addColumn<QString>("written"); // the line in aliases.ini; %1: the test's root folder
+    QTest::addColumn<QString>("folder");  // where the tables are; %1 as above, ~ the home folder
+    QTest::newRow("a comma in the name") << "path=%1/a, b,c" << "%1/a, b,c";
+    QTest::newRow("relative to the file") << "path=../tables" << "%1/config/tables";
+    QTest::newRow("relative, with a comma") << "path=x,y" << "%1/config/tablestore/x,y";
+    QTest::newRow("the home folder") << "path=~/%2" << "~/%2";
+    QTest::newRow("quoted by QSettings") << "path=\"%1/q,r\"" << "%1/q,r";
+}
+
+void TestStore::aliasFolders()
+{
+    QFETCH(QString, written);
+    QFETCH(QString, folder);
+    TempAlias home;
+    const QString relativeToHome = QDir::home().relativeFilePath(home.root() + "/home,made");
+    auto expand = [&](QString text) {
+        text = text.arg(home.root(), relativeToHome);
+        return text.startsWith("~/") ? QDir::homePath() + text.mid(1) : text;
+    };
+    QVERIFY(QDir().mkpath(expand(folder)));
+    QDir().mkpath(home.configHome() + "/tablestore");
+    QFile ini(home.configHome() + "/tablestore/aliases.ini");
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(("[kor]\n" + written.arg(home.root(), relativeToHome) + "\n").toUtf8());
+    ini.close();
+    const AliasLocation location = resolveAlias("kor");
+    QVERIFY(location.configured);
+    QCOMPARE(QFileInfo(location.folder).canonicalFilePath(), QFileInfo(expand(folder)).canonicalFilePath());
+}
+
+// The record locks' side file is opened as SQLite opens its own files: not
+// through a symbolic link and not writable by everyone.
+void TestStore::lockFileIsOpenedSafely()
+{
+    TempAlias home;
+    const mode_t mask = ::umask(0);
+    { auto file = TableFile::open("kor", "line.db"); }
+    ::umask(mask);
+    struct stat info;
+    QCOMPARE(::stat(QFile::encodeName(home.defaultFolder() + "/line.db.lck").constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0644));
+
+    const QString target = home.root() + "/elsewhere";
+    QFile(target).open(QIODevice::WriteOnly);
+    QFile::remove(home.defaultFolder() + "/line.db.lck");
+    QVERIFY(QFile::link(target, home.defaultFolder() + "/line.db.lck"));
+    const QString message = messageOf([] { TableFile::open("kor", "line.db"); });
+    QVERIFY2(message.startsWith("The lock file '" + home.defaultFolder() + "/line.db.lck' cannot be opened"),
+             qPrintable(message));
 }
 
 QTEST_GUILESS_MAIN(TestStore)
