@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 #include <sqlite3.h>
 
@@ -38,7 +39,8 @@ QByteArray immutableUri(const QString &path)
     return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded).toUtf8() + "?immutable=1";
 }
 
-Connection::Connection(const QString &path, Mode mode) : m_path(path)
+Connection::Connection(const QString &path, Mode mode)
+    : m_path(path), m_shown(mode == Mode::Create ? path : QFileInfo(path).fileName())
 {
     QByteArray name = QFile::encodeName(path);
     int flags = SQLITE_OPEN_READWRITE;
@@ -62,7 +64,7 @@ Connection::Connection(const QString &path, Mode mode) : m_path(path)
         const QString detail = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString();
         sqlite3_close(m_db);
         m_db = nullptr;
-        throw BackupError(describeFailure(rc, path, detail));
+        throw BackupError(describeFailure(rc, m_shown, detail));
     }
     sqlite3_extended_result_codes(m_db, 1);
     exec(QStringLiteral("PRAGMA trusted_schema = OFF"));
@@ -100,7 +102,7 @@ QVariant Connection::value(const QString &sql)
 
 void Connection::fail(int code) const
 {
-    throw BackupError(describeFailure(code, m_path, QString::fromUtf8(sqlite3_errmsg(m_db))));
+    throw BackupError(describeFailure(code, m_shown, QString::fromUtf8(sqlite3_errmsg(m_db))));
 }
 
 Statement::Statement(Connection &connection, const QString &sql) : m_connection(connection)

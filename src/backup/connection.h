@@ -45,6 +45,7 @@ public:
 
 private:
     QString m_path;
+    QString m_shown; // how failures name the file
     sqlite3 *m_db = nullptr;
 };
 
