@@ -41,15 +41,24 @@ QVector<bool> keptBackups(const QVector<QDateTime> &created, const QDateTime &no
 
 void applyRetention(const QString &alias, const QDateTime &now)
 {
-    QList<BackupInfo> backups = listBackups(alias);
-    backups.removeIf([](const BackupInfo &b) { return !b.problem.isEmpty(); });
+    const QList<NamedBackup> backups = namedBackups(alias);
     QVector<QDateTime> created;
-    for (const BackupInfo &b : backups)
+    for (const NamedBackup &b : backups)
         created << b.created;
     const QVector<bool> kept = keptBackups(created, now);
-    for (int i = 0; i < backups.size(); ++i)
-        if (!kept[i] && !QFile::remove(backups[i].path) && QFile::exists(backups[i].path))
+    for (int i = 0; i < backups.size(); ++i) {
+        if (kept[i])
+            continue;
+        // Only a backup of this program is removed, whatever its name says.
+        try {
+            BackupReader{backups[i].path};
+        } catch (const BackupError &e) {
+            qWarning("%s", e.what());
+            continue;
+        }
+        if (!QFile::remove(backups[i].path))
             qWarning("The old backup '%s' cannot be removed", qPrintable(backups[i].path));
+    }
 }
 
 } // namespace backup

@@ -252,18 +252,26 @@ QList<BackupInfo> listBackups(const QString &alias)
     return backups;
 }
 
-std::optional<QDateTime> newestBackupTime(const QString &alias)
+QList<NamedBackup> namedBackups(const QString &alias)
 {
-    std::optional<QDateTime> newest;
-    const QStringList names = QDir(backupFolder(alias)).entryList({QLatin1Char('*') + QLatin1String(kBackupSuffix)}, QDir::Files);
-    for (const QString &name : names) {
+    QList<NamedBackup> named;
+    const QDir folder(backupFolder(alias));
+    for (const QString &name : folder.entryList({QLatin1Char('*') + QLatin1String(kBackupSuffix)}, QDir::Files)) {
         QDateTime time = QDateTime::fromString(name.left(kNameLength), QString::fromLatin1(kNameFormat));
         if (!time.isValid())
             continue;
         time.setTimeSpec(Qt::UTC);
-        if (!newest || time > *newest)
-            newest = time;
+        named << NamedBackup{folder.filePath(name), time};
     }
+    return named;
+}
+
+std::optional<QDateTime> newestBackupTime(const QString &alias)
+{
+    std::optional<QDateTime> newest;
+    for (const NamedBackup &backup : namedBackups(alias))
+        if (!newest || backup.created > *newest)
+            newest = backup.created;
     return newest;
 }
 

@@ -31,8 +31,15 @@ BackupInfo takeBackup(const QString &alias, const Reason &reason);
 // file that is not a backup of this program is listed with its problem.
 QList<BackupInfo> listBackups(const QString &alias);
 
-// When the newest backup of the alias was taken, read from the files' names
-// alone (cheap enough for every start-up); nullopt when there is none.
+// The backups of the alias as their files' names tell when each was taken,
+// without opening them: cheap enough for every start-up and every backup.
+struct NamedBackup
+{
+    QString path;
+    QDateTime created; // UTC
+};
+QList<NamedBackup> namedBackups(const QString &alias);
+// When the newest backup of the alias was taken; nullopt when there is none.
 std::optional<QDateTime> newestBackupTime(const QString &alias);
 
 // Whether the alias keeps its tables on a server (its configuration names a

@@ -107,16 +107,20 @@ void BackupTest::retentionKeepsTheDocumentedSet()
 }
 
 // 23 backups an hour apart on one day: the three oldest go, each once a
-// newer backup is complete; files that are not backups stay.
+// newer backup is complete; files that are not backups stay, whatever their names.
 void BackupTest::oldBackupsGoOnceANewOneIsComplete()
 {
     TempAlias home;
     Seeder().addSection(QStringLiteral("A"));
     QDir().mkpath(backup::backupFolder(kAlias));
-    QFile foreign(backup::backupFolder(kAlias) + QStringLiteral("/0000-not-ours.korbackup"));
-    QVERIFY(foreign.open(QIODevice::WriteOnly));
-    foreign.write("not a backup");
-    foreign.close();
+    // One named as no backup is, one named as an old backup would be.
+    const QStringList foreign{backup::backupFolder(kAlias) + QStringLiteral("/0000-not-ours.korbackup"),
+                              backup::backupFolder(kAlias) + QStringLiteral("/2020-01-01_00-00-00-000.korbackup")};
+    for (const QString &path : foreign) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not a backup");
+    }
     const QDateTime first = QDateTime(QDate(2024, 3, 1), QTime(0, 30));
     QDateTime now = first;
     backup::setClockForTests([&] { return now; });
@@ -124,7 +128,7 @@ void BackupTest::oldBackupsGoOnceANewOneIsComplete()
         backup::takeBackup(kAlias, backup::Reason{});
     backup::setClockForTests(nullptr);
     QList<backup::BackupInfo> listed = backup::listBackups(kAlias);
-    QCOMPARE(listed.removeIf([&](const backup::BackupInfo &b) { return b.path == foreign.fileName(); }), 1);
+    QCOMPARE(listed.removeIf([&](const backup::BackupInfo &b) { return foreign.contains(b.path); }), 2);
     QCOMPARE(listed.size(), 20);
     QCOMPARE(listed.first().created, first.addSecs(22 * 3600));
     QCOMPARE(listed.last().created, first.addSecs(3 * 3600));
