@@ -55,6 +55,10 @@ BackupsWindow::BackupsWindow(KorTables &tables, QWidget *parent)
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->verticalHeader()->hide();
+    // One line of text a row, as in the program's grids.
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    // At most a few dozen rows: every column but the reason fits its texts.
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     view->horizontalHeader()->setSectionResizeMode(BackupListModel::ReasonColumn, QHeaderView::Stretch);
     layout->addWidget(view, 1);
 
@@ -97,7 +101,6 @@ void BackupsWindow::refresh()
 {
     const std::optional<backup::BackupInfo> current = selected();
     model->setBackups(backup::listBackups(m_alias));
-    view->resizeColumnToContents(BackupListModel::DateColumn);
     if (current)
         select(current->path);
     else if (model->rowCount() > 0)

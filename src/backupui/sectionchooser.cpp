@@ -22,6 +22,7 @@ SectionChooser::SectionChooser(const QList<backup::BackupSection> &sections, QWi
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->verticalHeader()->hide();
+    list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
     list->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     for (int row = 0; row < sections.size(); ++row) {
         list->setItem(row, 0, new QTableWidgetItem(sections[row].name));
