@@ -54,6 +54,9 @@ struct BackupSection
 // "backup_info" that names the format, its version, the time, the reason and
 // the counts.
 inline constexpr char kBackupSuffix[] = ".korbackup";
+// A Support keeps its Section's key in a smallint field: a Section with a
+// larger key cannot receive Supports.
+inline constexpr qint64 kLargestSectionForSupports = 32767;
 inline constexpr int kBackupFormatVersion = 1;
 
 // A backup file opened for reading as it stands (never written or locked).

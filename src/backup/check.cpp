@@ -11,8 +11,6 @@ namespace backup {
 
 namespace {
 
-constexpr qint64 kLargestSectionForSupports = 32767;
-
 QString aliasFolder(const QString &alias)
 {
     try {

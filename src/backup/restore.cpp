@@ -13,9 +13,6 @@ namespace backup {
 
 namespace {
 
-// A Support keeps its Section's key in a smallint field.
-constexpr qint64 kLargestSectionForSupports = 32767;
-
 // The field list of a table, quoted, for statements that copy whole records.
 QString fieldList(const store::TableDef &table)
 {
