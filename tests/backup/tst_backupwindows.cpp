@@ -13,6 +13,8 @@
 #include "backupui/backupswindow.h"
 #include "backupui/checkwindow.h"
 #include "backupui/sectionchooser.h"
+#include "exchangeui/filechooser.h"
+#include "exchangeui/importdialog.h"
 #include "support/rawsql.h"
 #include "toolkit/pagecontrol.h"
 
@@ -25,6 +27,8 @@
 #include <QRandomGenerator>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTemporaryDir>
+#include <QCheckBox>
 #include <QTimer>
 #include <bit>
 #include <csignal>
@@ -87,6 +91,96 @@ void selectBackup(backupui::BackupsWindow *w, const QString &path)
             w->view->selectRow(row);
 }
 
+// The commands that delete or replace many Supports of the Section "A", and
+// korozia-admin's own backup.
+enum class Command { Clearing, Deletion, CtrlDelete, MenuImport, AdminImport, AdminBackup };
+
+// A CSV file of two Supports, and the import dialog of the menu answered with
+// "заменить опоры участка".
+class ReplacingImport : public exchangeui::FileChooser
+{
+public:
+    ReplacingImport() : m_previous(exchangeui::installFileChooser(this))
+    {
+        QFile csv(path());
+        if (csv.open(QIODevice::WriteOnly))
+            csv.write("Пикетаж, км;№ опоры\n1,5;1\n1,6;2\n");
+    }
+    ~ReplacingImport() override { exchangeui::installFileChooser(m_previous); }
+    QString path() const { return m_dir.filePath(QStringLiteral("A.csv")); }
+    std::optional<QString> importFile(QWidget *) override
+    {
+        onModal<exchangeui::ImportDialog>([](exchangeui::ImportDialog *d) {
+            d->replaceBox->setChecked(true);
+            d->calculateBox->setChecked(false);
+            d->importButton->click();
+        });
+        return path();
+    }
+    std::optional<exchangeui::ExportChoice> exportFile(QWidget *, const QString &) override { return std::nullopt; }
+
+private:
+    QTemporaryDir m_dir;
+    exchangeui::FileChooser *m_previous;
+};
+
+// Runs a command on the Section "A", the current one, answering its boxes;
+// `failed` is the answer to the question after a failed backup, if one is due.
+void run(Command command, WindowFixture &f, std::optional<BoxButton> failed = std::nullopt)
+{
+    TForm1 &w = f.form();
+    ReplacingImport import;
+    auto admin = [&](const QStringList &arguments) {
+        QProcess p;
+        p.start(QStringLiteral(KOROZIA_ADMIN), arguments);
+        QVERIFY(p.waitForFinished(60000));
+        QVERIFY2(p.exitCode() == 0, qPrintable(p.readAllStandardError()));
+    };
+    auto answerFailure = [&] {
+        if (failed)
+            f.dialogs().answer(*failed);
+    };
+    switch (command) {
+    case Command::Clearing:
+        answerFailure();
+        w.N7->trigger();
+        w.Button4->click();
+        break;
+    case Command::Deletion:
+        f.dialogs().answer(BoxButton::Ok); // "Удалить все опоры на участке ..."
+        answerFailure();
+        w.N15->trigger();
+        return;
+    case Command::CtrlDelete:
+        f.dialogs().answer(BoxButton::Ok); // "Delete record?"
+        answerFailure();
+        QTest::keyClick(w.DBGrid2, Qt::Key_Delete, Qt::ControlModifier);
+        return;
+    case Command::MenuImport:
+        answerFailure();
+        if (failed != BoxButton::No)
+            f.dialogs().answer(BoxButton::Ok); // the import's summary
+        w.actionImport->trigger();
+        return;
+    case Command::AdminImport:
+        admin({QStringLiteral("import"), QStringLiteral("--section"), QStringLiteral("A"), QStringLiteral("--replace"),
+               import.path()});
+        break;
+    case Command::AdminBackup:
+        admin({QStringLiteral("backup")});
+        break;
+    }
+}
+
+// The Supports of the Section named so in a backup (-1: no such Section).
+qint64 supportsIn(const QString &backupPath, const QString &section)
+{
+    for (const backup::BackupSection &s : backup::BackupReader(backupPath).sections())
+        if (s.name == section)
+            return s.supports;
+    return -1;
+}
+
 } // namespace
 
 class BackupWindowsTest : public QObject
@@ -100,8 +194,10 @@ private slots:
         backup::setClockForTests(nullptr);
     }
     void clearingThenRestoreSectionIsBitForBit();
-    void fullDiskAsksBeforeTheClearing_data();
-    void fullDiskAsksBeforeTheClearing();
+    void eachCommandBacksUpFirst_data();
+    void eachCommandBacksUpFirst();
+    void fullDiskAsksFirst_data();
+    void fullDiskAsksFirst();
     void fullRestoreRefusedWhileAnotherCopyHasTheAliasOpen();
     void checkFindsAndGathersSupportsWithoutASection();
     void startUpBackup_data();
@@ -177,30 +273,79 @@ void BackupWindowsTest::clearingThenRestoreSectionIsBitForBit()
     }
 }
 
-void BackupWindowsTest::fullDiskAsksBeforeTheClearing_data()
+void BackupWindowsTest::eachCommandBacksUpFirst_data()
 {
-    QTest::addColumn<BoxButton>("answer");
-    QTest::newRow("No: nothing deleted") << BoxButton::No;
-    QTest::newRow("Yes: cleared without a backup") << BoxButton::Yes;
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("left"); // Supports of "A" afterwards; -1: "A" is gone
+    QTest::newRow("clear pane") << Command::Clearing << QStringLiteral("перед очисткой участка «A»") << 0;
+    QTest::newRow("Удалить") << Command::Deletion << QStringLiteral("перед удалением участка «A»") << -1;
+    QTest::newRow("Ctrl+Delete") << Command::CtrlDelete << QStringLiteral("перед удалением участка «A»") << -1;
+    QTest::newRow("replacing import") << Command::MenuImport << QStringLiteral("перед импортом") << 2;
+    QTest::newRow("korozia-admin import --replace") << Command::AdminImport << QStringLiteral("перед импортом") << 2;
+    QTest::newRow("korozia-admin backup") << Command::AdminBackup << QStringLiteral("вручную") << 50;
 }
 
-void BackupWindowsTest::fullDiskAsksBeforeTheClearing()
+// One backup, taken before anything was deleted: it holds the Section as it was.
+void BackupWindowsTest::eachCommandBacksUpFirst()
 {
+    QFETCH(Command, command);
+    QFETCH(QString, reason);
+    QFETCH(int, left);
+    qint64 a = 0;
+    WindowFixture f([&](Seeder &s) {
+        s.addSupports(a = s.addSection(QStringLiteral("A")), 50);
+        s.addSupports(s.addSection(QStringLiteral("B")), 5);
+    });
+    run(command, f);
+    const QList<backup::BackupInfo> backups = backup::listBackups(kAlias);
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(backups.first().reason, reason);
+    QCOMPARE(supportsIn(backups.first().path, QStringLiteral("A")), qint64(50));
+    QCOMPARE(backups.first().supports, qint64(55));
+    f.close();
+    KorTables live;
+    live.open();
+    QCOMPARE(live.Table2.Locate(a), left >= 0);
+    QCOMPARE(supportsOf(a).size(), size_t(std::max(left, 0)));
+}
+
+void BackupWindowsTest::fullDiskAsksFirst_data()
+{
+    QTest::addColumn<Command>("command");
+    QTest::addColumn<BoxButton>("answer");
+    QTest::addColumn<int>("left"); // Supports of "A" afterwards
+    QTest::newRow("clear pane, No: nothing deleted") << Command::Clearing << BoxButton::No << 50;
+    QTest::newRow("clear pane, Yes: cleared without a backup") << Command::Clearing << BoxButton::Yes << 0;
+    QTest::newRow("Удалить, No") << Command::Deletion << BoxButton::No << 50;
+    QTest::newRow("Ctrl+Delete, No") << Command::CtrlDelete << BoxButton::No << 50;
+    QTest::newRow("replacing import, No") << Command::MenuImport << BoxButton::No << 50;
+}
+
+void BackupWindowsTest::fullDiskAsksFirst()
+{
+    QFETCH(Command, command);
     QFETCH(BoxButton, answer);
+    QFETCH(int, left);
     qint64 section = 0;
     WindowFixture f([&](Seeder &s) { s.addSupports(section = s.addSection(QStringLiteral("A")), 50); });
     backup::setSizeLimitForTests(2 * 4096);
-    f.dialogs().answer(answer);
-    f.form().N7->trigger();
-    f.form().Button4->click();
+    run(command, f, answer);
 
-    QCOMPARE(f.dialogs().boxes().size(), 1);
-    const toolkit::BoxDescription &box = f.dialogs().boxes().first();
-    QCOMPARE(box.text, QStringLiteral("Не удалось создать резервную копию: на диске нет места. Продолжить без копии?"));
-    QCOMPARE(box.caption, QStringLiteral("Confirm"));
-    QCOMPARE(box.buttons, QList<BoxButton>({BoxButton::Yes, BoxButton::No}));
-    QCOMPARE(supportsOf(section).size(), answer == BoxButton::No ? size_t(50) : size_t(0));
-    QCOMPARE(f.form().PageControl1->isVisible(), answer == BoxButton::No);
+    const QString question =
+        QStringLiteral("Не удалось создать резервную копию: на диске нет места. Продолжить без копии?");
+    const QList<toolkit::BoxDescription> boxes = f.dialogs().boxes();
+    const auto asked = std::find_if(boxes.begin(), boxes.end(), [&](const auto &b) { return b.text == question; });
+    QVERIFY(asked != boxes.end());
+    QCOMPARE(asked->caption, QStringLiteral("Confirm"));
+    QCOMPARE(asked->buttons, QList<BoxButton>({BoxButton::Yes, BoxButton::No}));
+    QCOMPARE(supportsOf(section).size(), size_t(left));
+    if (answer == BoxButton::No) {
+        QCOMPARE(f.form().Table2.ViewKeys().size(), 1);
+        QCOMPARE(f.form().Table1.RecordCount(), 50);
+    }
+    if (command == Command::Clearing)
+        QCOMPARE(f.form().PageControl1->isVisible(), answer == BoxButton::No);
     // Neither a backup nor any part of one is left.
     QCOMPARE(QDir(backup::backupFolder(kAlias)).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
