@@ -62,6 +62,11 @@ ROWS = [
     ("bench_pagefile", "BM_LoadReport", "\"Load Report\" of a page file of 1 KB per Support, smallest items",
      {100000: 2000}, "BM_RawReadPageFile"),
     ("bench_pagefile", "BM_RawReadPageFile", "Floor: the same page file read in 1 MB chunks with plain C", {}, None),
+    ("bench_backup", "BM_BackupBeforeClearing", "A backup of N Supports, as the clearing takes it",
+     {100000: 500}, "BM_BackupFloor"),
+    ("bench_backup", "BM_CreateCopyInTheWindow", "\"Создать копию\" in the backups window, list included",
+     {100000: 500}, "BM_BackupFloor"),
+    ("bench_backup", "BM_BackupFloor", "SQLite C floor: sqlite3_backup_* of both table files", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}

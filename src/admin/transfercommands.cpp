@@ -1,6 +1,8 @@
 // The commands "export" and "import": the menu's export and import for scripts.
 #include "commandline.h"
 
+#include "backup/take.h"
+
 #include "data/kortables.h"
 #include "data/regionalsettings.h"
 #include "exchange/sections.h"
@@ -131,6 +133,16 @@ int runImport(const ParsedOptions &options, QTextStream &out, QTextStream &err)
                                                                    QStringLiteral("ошибки"),
                                                                    QStringLiteral("ошибок"))));
     }
+    // The Supports a replacing import deletes can be brought back from this backup.
+    if (target.replace && !options.isSet(QStringLiteral("no-backup"))) {
+        try {
+            backup::takeBackup(alias, backup::Reason{backup::Reason::Kind::Import, {}});
+        } catch (const backup::BackupError &e) {
+            throw exchange::ExchangeError(QStringLiteral("не удалось создать резервную копию: %1; ничего не записано "
+                                                         "(--no-backup заменяет опоры без копии)")
+                                              .arg(e.message()));
+        }
+    }
     const exchange::ImportResult result = exchange::writeImport(alias, plan, target);
     out << exchange::importSummary(plan, result).replace(u'\r', u'\n') << u'\n';
     if (!options.isSet(QStringLiteral("calculate")))
@@ -145,6 +157,26 @@ int runImport(const ParsedOptions &options, QTextStream &out, QTextStream &err)
         return Success;
     err << QStringLiteral("korozia-admin import: опоры импортированы, но расчёт не выполнен: %1\n").arg(message);
     return Failure;
+}
+
+int runBackup(const ParsedOptions &options, QTextStream &out, QTextStream &)
+{
+    if (!options.positional().isEmpty())
+        throw UsageError(QStringLiteral("команда backup не принимает файлов"));
+    const QString alias = aliasOf(options);
+    // Registered as a copy of the program while the tables are copied.
+    KorTables db(alias);
+    db.open();
+    try {
+        const backup::BackupInfo made = backup::takeBackup(alias, backup::Reason{});
+        out << QStringLiteral("Резервная копия: %1 (участков: %2, опор: %3)\n")
+                   .arg(made.path)
+                   .arg(made.sections)
+                   .arg(made.supports);
+    } catch (const backup::BackupError &e) {
+        throw backup::BackupError(QStringLiteral("не удалось создать резервную копию: ") + e.message());
+    }
+    return Success;
 }
 
 } // namespace
@@ -175,7 +207,9 @@ const QList<Command> &commands()
           {QStringLiteral("section"), QStringLiteral("ИМЯ"),
            QStringLiteral("участок по имени, или «#12» — по номеру N_line")},
           {QStringLiteral("create"), QString(), QStringLiteral("создать участок, если участка с этим именем нет")},
-          {QStringLiteral("replace"), QString(), QStringLiteral("сначала удалить опоры участка")},
+          {QStringLiteral("replace"), QString(),
+           QStringLiteral("сначала удалить опоры участка (перед этим делается резервная копия базы)")},
+          {QStringLiteral("no-backup"), QString(), QStringLiteral("заменять опоры без резервной копии")},
           {QStringLiteral("calculate"), QString(), QStringLiteral("после импорта выполнить «Расчитать» на участке")},
           {QStringLiteral("encoding"), QStringLiteral("КОДИРОВКА"),
            QStringLiteral("utf-8, utf-8-bom, windows-1251 или utf-16 вместо найденной")},
@@ -184,6 +218,11 @@ const QList<Command> &commands()
           {QStringLiteral("decimal"), QStringLiteral("ЗНАК"),
            QStringLiteral("десятичный разделитель чисел, «,» или «.», вместо найденного")}},
          &runImport},
+        {QStringLiteral("backup"), QStringLiteral("[--alias kor]"),
+         QStringLiteral("Делает резервную копию обеих таблиц базы, как «Создать копию» в окне «Резервные копии», "
+                        "в папку $XDG_DATA_HOME/korozia/backups/ПСЕВДОНИМ; старые копии прореживаются."),
+         {kAlias},
+         &runBackup},
     };
     return list;
 }

@@ -3,6 +3,7 @@
 #include "fillpane.h"
 #include "sections.h"
 
+#include "backupui/commands.h"
 #include "exchangeui/exchangecommands.h"
 #include "plot/profilewindow.h"
 #include "report/print.h"
@@ -184,6 +185,10 @@ void TForm1::buildMenus()
     menuService->addAction(actionPlot);
     menuService->addSeparator();
     menuService->addActions({actionImport, actionExport});
+    actionBackups = menuItem(this, "actionBackups", QStringLiteral("Резервные копии..."));
+    actionCheckDatabase = menuItem(this, "actionCheckDatabase", QStringLiteral("Проверка базы..."));
+    menuService->addSeparator();
+    menuService->addActions({actionBackups, actionCheckDatabase});
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -210,6 +215,8 @@ void TForm1::buildMenus()
     toolkit::connectGuarded(N7, &QAction::triggered, this, &TForm1::N7Click);
     toolkit::connectGuarded(actionImport, &QAction::triggered, this, &TForm1::actionImportClick);
     toolkit::connectGuarded(actionExport, &QAction::triggered, this, &TForm1::actionExportClick);
+    toolkit::connectGuarded(actionBackups, &QAction::triggered, this, &TForm1::actionBackupsClick);
+    toolkit::connectGuarded(actionCheckDatabase, &QAction::triggered, this, &TForm1::actionCheckDatabaseClick);
     // A checkable item flips its own mark before it reports the click; the
     // filter switch reads the mark as it was and flips it itself.
     toolkit::connectGuarded(N14, &QAction::triggered, this, [this] {
@@ -244,7 +251,7 @@ void TForm1::buildSectionList()
     DBGrid2->OnKeyPress = [this](QChar &key) { DBGrid2KeyPress(key); };
     // Ctrl+Delete takes the Section's Supports with it, as "Удалить" does:
     // left behind, they would sit in the table where no Section shows them.
-    DBGrid2->OnDeleteRecord = [this] { deleteSectionWithSupports(m_tables); };
+    DBGrid2->OnDeleteRecord = [this] { deleteSection(); };
     DBGrid2->setDataSource(&DataSource2);
     row->addWidget(DBGrid2, 1);
 }
@@ -515,6 +522,14 @@ void TForm1::N15Click()
     // No, and a box closed from its title bar, delete nothing.
     if (answer != toolkit::BoxButton::Ok)
         return;
+    deleteSection();
+}
+
+void TForm1::deleteSection()
+{
+    const backup::Reason reason{backup::Reason::Kind::SectionDeletion, Table2Line->Text()};
+    if (!backupui::backupBefore(Table2.DatabaseName(), reason))
+        return;
     deleteSectionWithSupports(m_tables);
 }
 
@@ -602,6 +617,20 @@ void TForm1::actionExportClick()
     exchangeui::exportSupports(this, m_tables);
 }
 
+// ---------------------------------------------------------------- backups and the check
+
+void TForm1::actionBackupsClick()
+{
+    settleSection();
+    backupui::showBackups(this, m_tables);
+}
+
+void TForm1::actionCheckDatabaseClick()
+{
+    settleSection();
+    backupui::showDatabaseCheck(this, m_tables);
+}
+
 void TForm1::hidePane()
 {
     // The focus leaves the pane before it hides, so it never passes through the section list.
@@ -653,6 +682,10 @@ void TForm1::actionPlotClick()
 
 void TForm1::Button4Click()
 {
+    // Answered "&No" after a failed backup: the pane stays, nothing is deleted.
+    const backup::Reason reason{backup::Reason::Kind::Clearing, Table2Line->Text()};
+    if (!backupui::backupBefore(Table2.DatabaseName(), reason))
+        return;
     clearSupports(m_tables);
     hidePane();
 }

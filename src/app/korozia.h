@@ -120,6 +120,8 @@ public:
     QAction *actionPlot = nullptr;    // "График участка..."
     QAction *actionImport = nullptr;  // "Импорт опор..."
     QAction *actionExport = nullptr;  // "Экспорт..."
+    QAction *actionBackups = nullptr;       // "Резервные копии..."
+    QAction *actionCheckDatabase = nullptr; // "Проверка базы..."
     QMenu *PopupMenu1 = nullptr;
     QAction *N1 = nullptr;  // "Добавить опору"
     QAction *N12 = nullptr; // "Редактировать опору"
@@ -143,6 +145,8 @@ public:
     void N7Click();
     void actionImportClick();
     void actionExportClick();
+    void actionBackupsClick();
+    void actionCheckDatabaseClick();
     void Edit2Change();
     void Button1Click();
     void Button2Click();
@@ -185,6 +189,9 @@ protected:
 
 private:
     void buildMenus();
+    // "Удалить" of a Section and Ctrl+Delete in the section list, once confirmed:
+    // a backup first, then the Section with all of its Supports.
+    void deleteSection();
     void buildSectionList();
     void buildHeaderPanel();
     void buildSupportGrid();

@@ -1,5 +1,7 @@
 #include "kortables.h"
 
+#include "store/presence.h"
+
 KorTables::KorTables(const QString &alias)
 {
     Table2.SetDatabaseName(alias);
@@ -39,6 +41,9 @@ void KorTables::open()
 {
     Table1.SetActive(true);
     Table2.SetActive(true);
+    // After the tables: a table the store refuses is named by its own message.
+    if (!m_presence)
+        m_presence = std::make_shared<store::AliasPresence>(Table1.DatabaseName());
 }
 
 QStringList KorTables::unreadableValues() const

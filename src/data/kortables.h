@@ -4,6 +4,12 @@
 #include "field.h"
 #include "table.h"
 
+#include <memory>
+
+namespace store {
+class AliasPresence;
+}
+
 // The leakage limit in milliamperes: a Support whose leakage current is
 // greater than this, strictly, is over the limit (red rows, the leakage
 // filter, bold report rows).
@@ -24,13 +30,19 @@ inline bool overLeakageLimit(const Field *leakage)
 // every other window works on the same one.
 class KorTables
 {
+    // Declared first so that it goes last, after the cursors have closed.
+    std::shared_ptr<store::AliasPresence> m_presence;
+
 public:
     explicit KorTables(const QString &alias = QStringLiteral("kor"));
     KorTables(const KorTables &) = delete;
     KorTables &operator=(const KorTables &) = delete;
 
     // Opens Table1, then Table2 (Table2 comes to its first Section and
-    // Table1 to that Section's first Support).
+    // Table1 to that Section's first Support), and registers this process as
+    // a user of the alias for as long as the object lives (a full restore is
+    // refused while another copy is registered). Opening again after the
+    // cursors were closed reads the tables anew.
     void open();
 
     // The values of either table that the store could not read (found when

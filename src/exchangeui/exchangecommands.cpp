@@ -4,6 +4,7 @@
 #include "importdialog.h"
 #include "progresswindow.h"
 
+#include "backupui/commands.h"
 #include "data/kortables.h"
 #include "data/regionalsettings.h"
 #include "exchange/supportexport.h"
@@ -49,6 +50,8 @@ void importSupports(QWidget *parent, KorTables &tables)
         return;
 
     const QString alias = tables.Table1.DatabaseName();
+    if (dialog.target().replace && !backupui::backupBefore(alias, backup::Reason{backup::Reason::Kind::Import, {}}))
+        return;
     exchange::ImportResult result;
     {
         ProgressWindow progress(parent, QStringLiteral("Импорт опор..."));

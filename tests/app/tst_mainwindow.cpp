@@ -329,8 +329,12 @@ void MainWindowTest::menus()
     QCOMPARE(items.at(0), QStringList({"Печать", "-", "Выход"}));
     QCOMPARE(items.at(1), QStringList({"Заполнить...", "Очистить...", "-", "Расчитать"}));
     QCOMPARE(items.at(2), QStringList({"Опоры с I>40 мА"}));
-    QCOMPARE(items.at(3), QStringList({"График участка...", "-", "Импорт опор...", "Экспорт..."}));
+    QCOMPARE(items.at(3), QStringList({"График участка...", "-", "Импорт опор...", "Экспорт...", "-",
+                                       "Резервные копии...", "Проверка базы..."}));
     QCOMPARE(w.menuService->actions().first(), w.actionPlot);
+    QCOMPARE(w.menuService->actions().mid(5), QList<QAction *>({w.actionBackups, w.actionCheckDatabase}));
+    QCOMPARE(w.actionBackups->objectName(), QStringLiteral("actionBackups"));
+    QCOMPARE(w.actionCheckDatabase->objectName(), QStringLiteral("actionCheckDatabase"));
     QCOMPARE(w.MainMenu1->actions().at(0)->menu()->actions().at(0), w.N10);
     QCOMPARE(w.MainMenu1->actions().at(0)->menu()->actions().at(2), w.N4);
     QCOMPARE(w.MainMenu1->actions().at(1)->menu()->actions().at(3), w.N8);
