@@ -113,7 +113,7 @@ public:
                     continue;
                 bool cut = false;
                 const QString text =
-                    intern(cutToSize(cell, column == Column::Index ? m_sizes.index : m_sizes.type, &cut));
+                    intern(cutToSize(store::validText(cell), column == Column::Index ? m_sizes.index : m_sizes.type, &cut));
                 m_cut += cut ? 1 : 0;
                 (column == Column::Index ? row.index : row.type) = text;
                 continue;
@@ -277,25 +277,48 @@ ImportPlan checkImport(const QString &path, const ImportSettings &settings, cons
 
 namespace {
 
-void writeRow(KorTables &db, const SupportRow &row)
+// Writes checked rows straight into the Supports' file, as the cursor's post
+// would write them (the field objects' checks were made by the check of the
+// file): no cursor follows the rows one by one, so the view's keys are not
+// kept and its rows not cached for records nobody looks at here.
+class RowWriter
 {
-    db.Table1.Append();
-    db.Table1Nomeropory->SetAsInteger(row.number);
-    db.Table1Kilometr->SetAsFloat(row.kilometr);
-    if (!row.index.isEmpty())
-        db.Table1Index->SetAsString(row.index);
-    if (!row.type.isEmpty())
-        db.Table1Tipopory->SetAsString(row.type);
-    if (row.present & SupportRow::UIzmer)
-        db.Table1U_izmer->SetAsFloat(row.uIzmer);
-    if (row.present & SupportRow::URas)
-        db.Table1U_ras->SetAsFloat(row.uRas);
-    if (row.present & SupportRow::ROpory)
-        db.Table1R_opory->SetAsFloat(row.rOpory);
-    if (row.present & SupportRow::IOpory)
-        db.Table1I_opory->SetAsFloat(row.iOpory);
-    db.Table1.Post();
-}
+public:
+    RowWriter(KorTables &db, qint64 section)
+        : m_file(db.Table1.file()), m_blank(m_file.def().fields.size()),
+          m_kilometr(db.Table1Kilometr->fieldNo()), m_number(db.Table1Nomeropory->fieldNo()),
+          m_index(db.Table1Index->fieldNo()), m_type(db.Table1Tipopory->fieldNo()),
+          m_uIzmer(db.Table1U_izmer->fieldNo()), m_uRas(db.Table1U_ras->fieldNo()),
+          m_rOpory(db.Table1R_opory->fieldNo()), m_iOpory(db.Table1I_opory->fieldNo())
+    {
+        m_blank[db.Table1Line->fieldNo()] = section;
+    }
+
+    void write(const SupportRow &row)
+    {
+        store::Record record = m_blank;
+        record[m_number] = qint64(row.number);
+        record[m_kilometr] = row.kilometr;
+        if (!row.index.isEmpty())
+            record[m_index] = row.index;
+        if (!row.type.isEmpty())
+            record[m_type] = row.type;
+        if (row.present & SupportRow::UIzmer)
+            record[m_uIzmer] = row.uIzmer;
+        if (row.present & SupportRow::URas)
+            record[m_uRas] = row.uRas;
+        if (row.present & SupportRow::ROpory)
+            record[m_rOpory] = row.rOpory;
+        if (row.present & SupportRow::IOpory)
+            record[m_iOpory] = row.iOpory;
+        m_file.insert(record);
+    }
+
+private:
+    store::TableFile &m_file;
+    store::Record m_blank;
+    int m_kilometr, m_number, m_index, m_type, m_uIzmer, m_uRas, m_rOpory, m_iOpory;
+};
 
 } // namespace
 
@@ -338,8 +361,9 @@ ImportResult writeImport(const QString &alias, const ImportPlan &plan, const Imp
                 tick();
             }
         }
+        RowWriter writer(db, result.section);
         for (const SupportRow &row : plan.rows) {
-            writeRow(db, row);
+            writer.write(row);
             tick();
         }
         if (progress && !progress(total, total))
