@@ -507,6 +507,11 @@ void ExchangeTest::workbookReadsBackInOpenpyxl()
             v.number = k;
             v.leakage = randomValue(rng, false);
             v.resistance = randomValue(rng, false);
+            // Texts that XML must escape or keep whole, blanks at either end.
+            const QString texts[] = {QStringLiteral("<&>"), QStringLiteral(" Ж"), QStringLiteral("a\t"),
+                                     QStringLiteral("\"'"), QStringLiteral("б<в")};
+            v.type = texts[k % 5];
+            v.index = texts[k % 5].right(1);
             s.addSupport(sections[k % 2 ? 1 : 3], v);
         }
     }
