@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 
 namespace exchange {
 
@@ -57,10 +56,24 @@ private:
     ImportPlan &m_plan;
 };
 
-const QRegularExpression &wholeNumber()
+// A support number: an optional sign and decimal digits, from -32768 to 32767.
+std::optional<qint16> supportNumber(QStringView text)
 {
-    static const QRegularExpression re(QStringLiteral("^[+-]?[0-9]+$"));
-    return re;
+    const bool negative = text.startsWith(u'-');
+    if (negative || text.startsWith(u'+'))
+        text = text.mid(1);
+    if (text.isEmpty())
+        return std::nullopt;
+    int n = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = std::min(n * 10 + (c.unicode() - u'0'), 100000);
+    }
+    n = negative ? -n : n;
+    if (n < -32768 || n > 32767)
+        return std::nullopt;
+    return qint16(n);
 }
 
 // The same text with the other decimal separator reads as a number: the
@@ -122,15 +135,14 @@ public:
             if (text.isEmpty())
                 continue;
             if (column == Column::Nomeropory) {
-                bool ok = false;
-                const int n = text.toInt(&ok);
-                if (!wholeNumber().match(text).hasMatch() || !ok || n < -32768 || n > 32767) {
+                const std::optional<qint16> n = supportNumber(text);
+                if (!n) {
                     problem(record.line, column,
                             QStringLiteral("%1 — не целое число от -32768 до 32767").arg(quoted(cell)));
                     good = false;
                     continue;
                 }
-                row.number = qint16(n);
+                row.number = *n;
                 hasNumber = true;
                 continue;
             }
@@ -257,6 +269,9 @@ ImportPlan checkImport(const QString &path, const ImportSettings &settings, cons
     const qint64 size = file.size();
     CsvReader reader(file, settings.format.encoding, settings.format.separator);
     RowChecker checker(settings, plan);
+    // Room for the rows of a file with some 32 bytes a row: growing the list
+    // row by row would move the rows read so far again and again.
+    plan.rows.reserve(size_t(std::min(kMaxImportRows, size / 32)));
     CsvRecord record;
     bool first = true;
     qint64 records = 0;
