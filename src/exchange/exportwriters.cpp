@@ -265,10 +265,18 @@ void appendNumber(QByteArray &out, quint64 n)
 // The data rows of a sheet as SpreadsheetML, as libxlsxwriter writes rows in
 // its constant-memory mode (inline strings, styles by number, no spans), but
 // with every number as the shortest text that reads back to the same double:
-// libxlsxwriter's own "%.16G" drops the last digit of many doubles.
+// libxlsxwriter's own "%.16G" drops the last digit of many doubles. They go
+// to a file of their own as they come, and wait there until the workbook is
+// put together.
 class SheetRows
 {
 public:
+    explicit SheetRows(const QString &path) : m_file(path)
+    {
+        if (!m_file.open(QIODevice::WriteOnly))
+            fail();
+    }
+
     void beginRow(lxw_row_t row)
     {
         m_row = row;
@@ -288,6 +296,8 @@ public:
         }
         m_xml.append("</row>");
         m_lastRow = m_row;
+        if (m_xml.size() >= kFlushSize)
+            flush();
     }
 
     void number(lxw_col_t col, double value, int style)
@@ -332,11 +342,33 @@ public:
         m_xml.append("/>");
     }
 
-    const QByteArray &xml() const { return m_xml; }
-    // The last row written; nullopt before the first.
-    std::optional<lxw_row_t> lastRow() const { return m_lastRow; }
+    // Writes what is left; the last row written, nullopt when there was none.
+    std::optional<lxw_row_t> close()
+    {
+        flush();
+        if (!m_file.flush())
+            fail();
+        m_file.close();
+        return m_lastRow;
+    }
+
+    QString path() const { return m_file.fileName(); }
 
 private:
+    static constexpr qsizetype kFlushSize = 1 << 20;
+
+    void flush()
+    {
+        if (m_file.write(m_xml) != m_xml.size())
+            fail();
+        m_xml.clear();
+    }
+
+    [[noreturn]] void fail()
+    {
+        throw ExchangeError(QStringLiteral("Книга Excel не собрана: %1").arg(m_file.errorString()));
+    }
+
     void cellStart(lxw_col_t col, int style)
     {
         ++m_cells;
@@ -348,6 +380,7 @@ private:
         }
     }
 
+    QFile m_file;
     QByteArray m_xml;
     QByteArray m_rowDigits;
     lxw_row_t m_row = 0;
@@ -356,8 +389,7 @@ private:
     std::optional<lxw_row_t> m_lastRow;
 };
 
-// A sheet's data rows, kept in a file of their own until the workbook is put
-// together.
+// The file of a sheet's data rows.
 struct RowFile
 {
     QString path;
@@ -423,6 +455,7 @@ public:
         if (!m_sheet)
             throw ExchangeError(QStringLiteral("Лист для участка «%1» не создаётся").arg(name));
         ++m_sheets;
+        m_rows = std::make_unique<SheetRows>(m_temp.filePath(QStringLiteral("rows%1.xml").arg(m_sheets)));
         m_widths.fill(0);
         const std::array<QString, 3> &title = titleLines();
         for (int i = 0; i < 3; ++i)
@@ -448,28 +481,28 @@ public:
         if (m_row >= kMaxSheetRows)
             throw ExchangeError(QStringLiteral("На листе Excel не больше %1 строк").arg(kMaxSheetRows));
         const int red = row.overLimit() ? 1 : 0;
-        m_rows.beginRow(m_row);
+        m_rows->beginRow(m_row);
         lxw_col_t col = 0;
         for (Column column : gridColumns()) {
             const Kind k = kind(column);
             if (k == Text) {
                 const QString &text = column == Column::Index ? row.index : row.type;
                 if (!text.isEmpty()) {
-                    m_rows.text(col, text, style(red, k));
+                    m_rows->text(col, text, style(red, k));
                     m_widths[col] = std::max(m_widths[col], int(text.size()));
                 } else if (red) {
-                    m_rows.blank(col, style(red, k));
+                    m_rows->blank(col, style(red, k));
                 }
             } else if (const std::optional<double> v = row.value(column)) {
-                m_rows.number(col, *v, style(red, k));
+                m_rows->number(col, *v, style(red, k));
                 const int decimals = k == Chainage ? 3 : k == Whole ? 0 : 1;
                 m_widths[col] = std::max(m_widths[col], shownLength(*v, decimals));
             } else if (red) {
-                m_rows.blank(col, style(red, k));
+                m_rows->blank(col, style(red, k));
             }
             ++col;
         }
-        m_rows.endRow();
+        m_rows->endRow();
         ++m_row;
     }
 
@@ -557,7 +590,7 @@ private:
         worksheet_write_string(m_sheet, row, col, text.toUtf8().constData(), format);
     }
 
-    // Sets the sheet's column widths and puts its data rows aside.
+    // Sets the sheet's column widths and closes the file of its data rows.
     void endSheet()
     {
         if (!m_sheet)
@@ -565,14 +598,9 @@ private:
         for (lxw_col_t col = 0; col < lxw_col_t(kColumnCount); ++col)
             worksheet_set_column(m_sheet, col, col, std::min(60, m_widths[col] + 2), nullptr);
         m_sheet = nullptr;
-        if (const std::optional<lxw_row_t> last = m_rows.lastRow()) {
-            const QString path = m_temp.filePath(QStringLiteral("rows%1.xml").arg(m_sheets));
-            QFile file(path);
-            if (!file.open(QIODevice::WriteOnly) || file.write(m_rows.xml()) != m_rows.xml().size() || !file.flush())
-                throw ExchangeError(QStringLiteral("Книга Excel не собрана: %1").arg(file.errorString()));
-            m_rowFiles.insert(m_sheets, RowFile{path, *last});
-        }
-        m_rows = SheetRows();
+        const std::unique_ptr<SheetRows> rows = std::move(m_rows);
+        if (const std::optional<lxw_row_t> last = rows->close())
+            m_rowFiles.insert(m_sheets, RowFile{rows->path(), *last});
     }
 
     // The data rows of a sheet of the archive ("xl/worksheets/sheet3.xml").
@@ -602,7 +630,7 @@ private:
     lxw_row_t m_row = 0;
     std::array<int, kColumnCount> m_widths{};
     QSet<QString> m_usedNames{QStringLiteral("history")};
-    SheetRows m_rows;           // the rows of the sheet being written
+    std::unique_ptr<SheetRows> m_rows; // the data rows of the sheet being written
     int m_sheets = 0;           // the sheets begun so far
     QHash<int, RowFile> m_rowFiles; // by sheet number, from 1
 };
