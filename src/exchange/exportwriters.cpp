@@ -530,7 +530,8 @@ public:
                     const RowFile &rows = *rowsOf(name);
                     QFile file(rows.path);
                     if (!file.open(QIODevice::ReadOnly))
-                        throw ExchangeError(QStringLiteral("Книга Excel не собрана: %1").arg(file.errorString()));
+                        throw ExchangeError(
+                            QStringLiteral("Книга Excel не собрана: %1").arg(file.errorString()));
                     return withRows(xml, file.readAll(), rows.lastRow);
                 });
         }

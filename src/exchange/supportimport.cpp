@@ -125,8 +125,8 @@ public:
                 if (cell.isEmpty())
                     continue;
                 bool cut = false;
-                const QString text =
-                    intern(cutToSize(store::validText(cell), column == Column::Index ? m_sizes.index : m_sizes.type, &cut));
+                const int size = column == Column::Index ? m_sizes.index : m_sizes.type;
+                const QString text = intern(cutToSize(store::validText(cell), size, &cut));
                 m_cut += cut ? 1 : 0;
                 (column == Column::Index ? row.index : row.type) = text;
                 continue;
