@@ -17,7 +17,6 @@
 #include <xlsxwriter.h>
 
 #include <array>
-#include <bit>
 #include <charconv>
 #include <clocale>
 #include <locale.h>
@@ -248,25 +247,6 @@ QString sheetName(const QString &sectionName, qint64 number, QSet<QString> &used
     return candidate;
 }
 
-// The shortest text that reads back to the same double, as XML wants a
-// number (the point, an exponent with "e").
-QByteArray fullDigits(double value)
-{
-    char buffer[64];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value);
-    return QByteArray(buffer, qsizetype(written.ptr - buffer));
-}
-
-// Whether libxlsxwriter's "%.16G" reads back to the same double.
-bool sixteenDigitsSuffice(double value)
-{
-    char buffer[64];
-    const auto written = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 16);
-    double back = 0;
-    std::from_chars(buffer, written.ptr, back);
-    return std::bit_cast<quint64>(back) == std::bit_cast<quint64>(value);
-}
-
 // The length of a number as its display format shows it.
 int shownLength(double value, int decimals)
 {
@@ -275,59 +255,165 @@ int shownLength(double value, int decimals)
     return written.ec == std::errc() ? int(written.ptr - buffer) : 24;
 }
 
-quint64 cellKey(lxw_row_t row, lxw_col_t col)
+void appendNumber(QByteArray &out, quint64 n)
 {
-    return quint64(row) << 16 | col;
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
+    out.append(digits, end - digits);
 }
 
-// "AB12" as libxlsxwriter writes a cell's reference.
-std::optional<quint64> parseReference(const char *p, const char *end)
+// The data rows of a sheet as SpreadsheetML, as libxlsxwriter writes rows in
+// its constant-memory mode (inline strings, styles by number, no spans), but
+// with every number as the shortest text that reads back to the same double:
+// libxlsxwriter's own "%.16G" drops the last digit of many doubles. They go
+// to a file of their own as they come, and wait there until the workbook is
+// put together.
+class SheetRows
 {
-    quint64 col = 0;
-    quint64 row = 0;
-    const char *q = p;
-    for (; q < end && *q >= 'A' && *q <= 'Z'; ++q)
-        col = col * 26 + quint64(*q - 'A' + 1);
-    if (q == p)
-        return std::nullopt;
-    const char *digits = q;
-    for (; q < end && *q >= '0' && *q <= '9'; ++q)
-        row = row * 10 + quint64(*q - '0');
-    if (q == digits || q == end || *q != '"' || col == 0 || row == 0)
-        return std::nullopt;
-    return cellKey(lxw_row_t(row - 1), lxw_col_t(col - 1));
-}
-
-// Writes the full texts of the numbers that need all 17 digits over the
-// 16-digit ones in a sheet's XML.
-QByteArray restoreDigits(const QByteArray &xml, const QHash<quint64, QByteArray> &fixes)
-{
-    QByteArray out;
-    out.reserve(xml.size() + fixes.size() * 4);
-    static const QByteArray cellStart("<c r=\"");
-    qsizetype at = 0;
-    while (true) {
-        const qsizetype cell = xml.indexOf(cellStart, at);
-        if (cell < 0)
-            break;
-        const qsizetype ref = cell + cellStart.size();
-        const std::optional<quint64> key = parseReference(xml.constData() + ref, xml.constData() + xml.size());
-        const auto fix = key ? fixes.constFind(*key) : fixes.constEnd();
-        if (fix == fixes.constEnd()) {
-            out.append(xml.constData() + at, ref - at);
-            at = ref;
-            continue;
-        }
-        const qsizetype close = xml.indexOf("</c>", ref);
-        const qsizetype v = xml.indexOf("<v>", ref);
-        const qsizetype vEnd = v < 0 ? -1 : xml.indexOf("</v>", v);
-        if (close < 0 || v < 0 || vEnd < 0 || v > close)
-            throw ExchangeError(QStringLiteral("Книга Excel не собрана: ячейка числа не найдена"));
-        out.append(xml.constData() + at, v + 3 - at);
-        out.append(*fix);
-        at = vEnd;
+public:
+    explicit SheetRows(const QString &path) : m_file(path)
+    {
+        if (!m_file.open(QIODevice::WriteOnly))
+            fail();
     }
-    out.append(xml.constData() + at, xml.size() - at);
+
+    void beginRow(lxw_row_t row)
+    {
+        m_row = row;
+        m_rowDigits.clear();
+        appendNumber(m_rowDigits, quint64(row) + 1);
+        m_start = m_xml.size();
+        m_cells = 0;
+        m_xml.append("<row r=\"").append(m_rowDigits).append("\">");
+    }
+
+    // A row without a cell is not written.
+    void endRow()
+    {
+        if (m_cells == 0) {
+            m_xml.truncate(m_start);
+            return;
+        }
+        m_xml.append("</row>");
+        m_lastRow = m_row;
+        if (m_xml.size() >= kFlushSize)
+            flush();
+    }
+
+    void number(lxw_col_t col, double value, int style)
+    {
+        cellStart(col, style);
+        char text[64];
+        char *end = std::to_chars(text, text + sizeof text, value).ptr;
+        for (char *p = text; p < end; ++p)
+            *p = *p >= 'a' && *p <= 'z' ? char(*p - 'a' + 'A') : *p; // 1E+20, INF, as "%G" writes them
+        m_xml.append("><v>").append(text, end - text).append("</v></c>");
+    }
+
+    void text(lxw_col_t col, const QString &value, int style)
+    {
+        const QByteArray utf8 = value.toUtf8();
+        cellStart(col, style);
+        const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n'; };
+        const bool preserve = !utf8.isEmpty() && (blank(utf8.front()) || blank(utf8.back()));
+        m_xml.append(preserve ? " t=\"inlineStr\"><is><t xml:space=\"preserve\">" : " t=\"inlineStr\"><is><t>");
+        for (const char c : utf8) {
+            if (c == '&') {
+                m_xml.append("&amp;");
+            } else if (c == '<') {
+                m_xml.append("&lt;");
+            } else if (c == '>') {
+                m_xml.append("&gt;");
+            } else if (c >= 0 && c < 0x20 && c != '\t' && c != '\n') {
+                // A control character has no place in XML: Excel's escape.
+                static const char hex[] = "0123456789ABCDEF";
+                const char escaped[] = {'_', 'x', '0', '0', hex[c >> 4], hex[c & 15], '_'};
+                m_xml.append(escaped, sizeof escaped);
+            } else {
+                m_xml.append(c);
+            }
+        }
+        m_xml.append("</t></is></c>");
+    }
+
+    void blank(lxw_col_t col, int style)
+    {
+        cellStart(col, style);
+        m_xml.append("/>");
+    }
+
+    // Writes what is left; the last row written, nullopt when there was none.
+    std::optional<lxw_row_t> close()
+    {
+        flush();
+        if (!m_file.flush())
+            fail();
+        m_file.close();
+        return m_lastRow;
+    }
+
+    QString path() const { return m_file.fileName(); }
+
+private:
+    static constexpr qsizetype kFlushSize = 1 << 20;
+
+    void flush()
+    {
+        if (m_file.write(m_xml) != m_xml.size())
+            fail();
+        m_xml.clear();
+    }
+
+    [[noreturn]] void fail()
+    {
+        throw ExchangeError(QStringLiteral("Книга Excel не собрана: %1").arg(m_file.errorString()));
+    }
+
+    void cellStart(lxw_col_t col, int style)
+    {
+        ++m_cells;
+        m_xml.append("<c r=\"").append(char('A' + col)).append(m_rowDigits).append('"');
+        if (style != 0) {
+            m_xml.append(" s=\"");
+            appendNumber(m_xml, quint64(style));
+            m_xml.append('"');
+        }
+    }
+
+    QFile m_file;
+    QByteArray m_xml;
+    QByteArray m_rowDigits;
+    lxw_row_t m_row = 0;
+    qsizetype m_start = 0;
+    int m_cells = 0;
+    std::optional<lxw_row_t> m_lastRow;
+};
+
+// The file of a sheet's data rows.
+struct RowFile
+{
+    QString path;
+    lxw_row_t lastRow = 0;
+};
+
+// Puts the data rows into the sheet libxlsxwriter wrote with the title and
+// heading rows alone, and widens its dimension to take them in.
+QByteArray withRows(const QByteArray &sheet, const QByteArray &rows, lxw_row_t lastRow)
+{
+    static const QByteArray dimensionStart("<dimension ref=\"");
+    const qsizetype end = sheet.indexOf("</sheetData>");
+    const qsizetype dimension = sheet.indexOf(dimensionStart);
+    const qsizetype dimensionEnd = dimension < 0 ? -1 : sheet.indexOf('"', dimension + dimensionStart.size());
+    if (end < 0 || dimensionEnd < 0 || dimensionEnd > end)
+        throw ExchangeError(QStringLiteral("Книга Excel не собрана: нет данных листа"));
+    QByteArray out;
+    out.reserve(sheet.size() + rows.size() + 16);
+    out.append(sheet.constData(), dimension);
+    out.append(dimensionStart).append("A1:").append(char('A' + kColumnCount - 1));
+    appendNumber(out, quint64(lastRow) + 1);
+    out.append(sheet.constData() + dimensionEnd, end - dimensionEnd);
+    out.append(rows);
+    out.append(sheet.constData() + end, sheet.size() - end);
     return out;
 }
 
@@ -368,7 +454,8 @@ public:
         m_sheet = workbook_add_worksheet(m_book, sheetName(name, number, m_usedNames).toUtf8().constData());
         if (!m_sheet)
             throw ExchangeError(QStringLiteral("Лист для участка «%1» не создаётся").arg(name));
-        m_fixes.emplace_back();
+        ++m_sheets;
+        m_rows = std::make_unique<SheetRows>(m_temp.filePath(QStringLiteral("rows%1.xml").arg(m_sheets)));
         m_widths.fill(0);
         const std::array<QString, 3> &title = titleLines();
         for (int i = 0; i < 3; ++i)
@@ -382,6 +469,10 @@ public:
             ++col;
         }
         worksheet_freeze_panes(m_sheet, kHeadingRow + 1, 0);
+        // The styles are numbered in the order of their first use, as when
+        // libxlsxwriter writes the rows itself.
+        lxw_format_get_xf_index(m_bold);
+        lxw_format_get_xf_index(m_heading);
         m_row = kHeadingRow + 1;
     }
 
@@ -389,30 +480,29 @@ public:
     {
         if (m_row >= kMaxSheetRows)
             throw ExchangeError(QStringLiteral("На листе Excel не больше %1 строк").arg(kMaxSheetRows));
-        const CNumericLocale::Use c(m_locale);
-        const bool red = row.overLimit();
+        const int red = row.overLimit() ? 1 : 0;
+        m_rows->beginRow(m_row);
         lxw_col_t col = 0;
         for (Column column : gridColumns()) {
-            lxw_format *format = m_formats[red ? 1 : 0][size_t(kind(column))];
-            if (isTextColumn(column)) {
+            const Kind k = kind(column);
+            if (k == Text) {
                 const QString &text = column == Column::Index ? row.index : row.type;
                 if (!text.isEmpty()) {
-                    writeString(m_row, col, text, format);
+                    m_rows->text(col, text, style(red, k));
                     m_widths[col] = std::max(m_widths[col], int(text.size()));
                 } else if (red) {
-                    worksheet_write_blank(m_sheet, m_row, col, format);
+                    m_rows->blank(col, style(red, k));
                 }
             } else if (const std::optional<double> v = row.value(column)) {
-                worksheet_write_number(m_sheet, m_row, col, *v, format);
-                if (!sixteenDigitsSuffice(*v))
-                    m_fixes.back().insert(cellKey(m_row, col), fullDigits(*v));
-                const int decimals = column == Column::Kilometr ? 3 : column == Column::Nomeropory ? 0 : 1;
+                m_rows->number(col, *v, style(red, k));
+                const int decimals = k == Chainage ? 3 : k == Whole ? 0 : 1;
                 m_widths[col] = std::max(m_widths[col], shownLength(*v, decimals));
             } else if (red) {
-                worksheet_write_blank(m_sheet, m_row, col, format);
+                m_rows->blank(col, style(red, k));
             }
             ++col;
         }
+        m_rows->endRow();
         ++m_row;
     }
 
@@ -433,13 +523,16 @@ public:
             throw ExchangeError(QStringLiteral("Книга Excel не прочитана: %1").arg(built.errorString()));
         QByteArray zip = built.readAll();
         built.close();
-        const bool anyFix = std::any_of(m_fixes.begin(), m_fixes.end(), [](const auto &f) { return !f.isEmpty(); });
-        if (anyFix) {
+        if (!m_rowFiles.isEmpty()) {
             zip = editZip(
-                zip,
-                [&](const QString &name) { return fixesOf(name) != nullptr; },
+                zip, [&](const QString &name) { return rowsOf(name) != nullptr; },
                 [&](const QString &name, const QByteArray &xml) -> std::optional<QByteArray> {
-                    return restoreDigits(xml, *fixesOf(name));
+                    const RowFile &rows = *rowsOf(name);
+                    QFile file(rows.path);
+                    if (!file.open(QIODevice::ReadOnly))
+                        throw ExchangeError(
+                            QStringLiteral("Книга Excel не собрана: %1").arg(file.errorString()));
+                    return withRows(xml, file.readAll(), rows.lastRow);
                 });
         }
         SaveTarget target(m_path);
@@ -484,11 +577,21 @@ private:
         }
     }
 
+    // The number of a data cell's style, given by libxlsxwriter at its first use.
+    int style(int red, Kind k)
+    {
+        int &index = m_styles[size_t(red)][size_t(k)];
+        if (index < 0)
+            index = lxw_format_get_xf_index(m_formats[size_t(red)][size_t(k)]);
+        return index;
+    }
+
     void writeString(lxw_row_t row, lxw_col_t col, const QString &text, lxw_format *format)
     {
         worksheet_write_string(m_sheet, row, col, text.toUtf8().constData(), format);
     }
 
+    // Sets the sheet's column widths and closes the file of its data rows.
     void endSheet()
     {
         if (!m_sheet)
@@ -496,18 +599,21 @@ private:
         for (lxw_col_t col = 0; col < lxw_col_t(kColumnCount); ++col)
             worksheet_set_column(m_sheet, col, col, std::min(60, m_widths[col] + 2), nullptr);
         m_sheet = nullptr;
+        const std::unique_ptr<SheetRows> rows = std::move(m_rows);
+        if (const std::optional<lxw_row_t> last = rows->close())
+            m_rowFiles.insert(m_sheets, RowFile{rows->path(), *last});
     }
 
-    const QHash<quint64, QByteArray> *fixesOf(const QString &entry) const
+    // The data rows of a sheet of the archive ("xl/worksheets/sheet3.xml").
+    const RowFile *rowsOf(const QString &entry) const
     {
         static const QString prefix = QStringLiteral("xl/worksheets/sheet");
         if (!entry.startsWith(prefix) || !entry.endsWith(QLatin1String(".xml")))
             return nullptr;
         bool ok = false;
-        const int index = entry.mid(prefix.size(), entry.size() - prefix.size() - 4).toInt(&ok) - 1;
-        if (!ok || index < 0 || size_t(index) >= m_fixes.size() || m_fixes[size_t(index)].isEmpty())
-            return nullptr;
-        return &m_fixes[size_t(index)];
+        const int index = entry.mid(prefix.size(), entry.size() - prefix.size() - 4).toInt(&ok);
+        const auto found = ok ? m_rowFiles.constFind(index) : m_rowFiles.constEnd();
+        return found == m_rowFiles.constEnd() ? nullptr : &*found;
     }
 
     QString m_path;
@@ -521,10 +627,13 @@ private:
     lxw_format *m_bold = nullptr;
     lxw_format *m_heading = nullptr;
     std::array<std::array<lxw_format *, 4>, 2> m_formats{};
+    std::array<std::array<int, 4>, 2> m_styles{{{-1, -1, -1, -1}, {-1, -1, -1, -1}}};
     lxw_row_t m_row = 0;
     std::array<int, kColumnCount> m_widths{};
     QSet<QString> m_usedNames{QStringLiteral("history")};
-    std::vector<QHash<quint64, QByteArray>> m_fixes; // per sheet, in order
+    std::unique_ptr<SheetRows> m_rows; // the data rows of the sheet being written
+    int m_sheets = 0;           // the sheets begun so far
+    QHash<int, RowFile> m_rowFiles; // by sheet number, from 1
 };
 
 } // namespace

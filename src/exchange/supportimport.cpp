@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QHash>
-#include <QRegularExpression>
 
 namespace exchange {
 
@@ -57,10 +56,24 @@ private:
     ImportPlan &m_plan;
 };
 
-const QRegularExpression &wholeNumber()
+// A support number: an optional sign and decimal digits, from -32768 to 32767.
+std::optional<qint16> supportNumber(QStringView text)
 {
-    static const QRegularExpression re(QStringLiteral("^[+-]?[0-9]+$"));
-    return re;
+    const bool negative = text.startsWith(u'-');
+    if (negative || text.startsWith(u'+'))
+        text = text.mid(1);
+    if (text.isEmpty())
+        return std::nullopt;
+    int n = 0;
+    for (const QChar c : text) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = std::min(n * 10 + (c.unicode() - u'0'), 100000);
+    }
+    n = negative ? -n : n;
+    if (n < -32768 || n > 32767)
+        return std::nullopt;
+    return qint16(n);
 }
 
 // The same text with the other decimal separator reads as a number: the
@@ -112,8 +125,8 @@ public:
                 if (cell.isEmpty())
                     continue;
                 bool cut = false;
-                const QString text =
-                    intern(cutToSize(cell, column == Column::Index ? m_sizes.index : m_sizes.type, &cut));
+                const int size = column == Column::Index ? m_sizes.index : m_sizes.type;
+                const QString text = intern(cutToSize(store::validText(cell), size, &cut));
                 m_cut += cut ? 1 : 0;
                 (column == Column::Index ? row.index : row.type) = text;
                 continue;
@@ -122,15 +135,14 @@ public:
             if (text.isEmpty())
                 continue;
             if (column == Column::Nomeropory) {
-                bool ok = false;
-                const int n = text.toInt(&ok);
-                if (!wholeNumber().match(text).hasMatch() || !ok || n < -32768 || n > 32767) {
+                const std::optional<qint16> n = supportNumber(text);
+                if (!n) {
                     problem(record.line, column,
                             QStringLiteral("%1 — не целое число от -32768 до 32767").arg(quoted(cell)));
                     good = false;
                     continue;
                 }
-                row.number = qint16(n);
+                row.number = *n;
                 hasNumber = true;
                 continue;
             }
@@ -257,6 +269,9 @@ ImportPlan checkImport(const QString &path, const ImportSettings &settings, cons
     const qint64 size = file.size();
     CsvReader reader(file, settings.format.encoding, settings.format.separator);
     RowChecker checker(settings, plan);
+    // Room for the rows of a file with some 32 bytes a row: growing the list
+    // row by row would move the rows read so far again and again.
+    plan.rows.reserve(size_t(std::min(kMaxImportRows, size / 32)));
     CsvRecord record;
     bool first = true;
     qint64 records = 0;
@@ -277,25 +292,48 @@ ImportPlan checkImport(const QString &path, const ImportSettings &settings, cons
 
 namespace {
 
-void writeRow(KorTables &db, const SupportRow &row)
+// Writes checked rows straight into the Supports' file, as the cursor's post
+// would write them (the field objects' checks were made by the check of the
+// file): no cursor follows the rows one by one, so the view's keys are not
+// kept and its rows not cached for records nobody looks at here.
+class RowWriter
 {
-    db.Table1.Append();
-    db.Table1Nomeropory->SetAsInteger(row.number);
-    db.Table1Kilometr->SetAsFloat(row.kilometr);
-    if (!row.index.isEmpty())
-        db.Table1Index->SetAsString(row.index);
-    if (!row.type.isEmpty())
-        db.Table1Tipopory->SetAsString(row.type);
-    if (row.present & SupportRow::UIzmer)
-        db.Table1U_izmer->SetAsFloat(row.uIzmer);
-    if (row.present & SupportRow::URas)
-        db.Table1U_ras->SetAsFloat(row.uRas);
-    if (row.present & SupportRow::ROpory)
-        db.Table1R_opory->SetAsFloat(row.rOpory);
-    if (row.present & SupportRow::IOpory)
-        db.Table1I_opory->SetAsFloat(row.iOpory);
-    db.Table1.Post();
-}
+public:
+    RowWriter(KorTables &db, qint64 section)
+        : m_file(db.Table1.file()), m_blank(m_file.def().fields.size()),
+          m_kilometr(db.Table1Kilometr->fieldNo()), m_number(db.Table1Nomeropory->fieldNo()),
+          m_index(db.Table1Index->fieldNo()), m_type(db.Table1Tipopory->fieldNo()),
+          m_uIzmer(db.Table1U_izmer->fieldNo()), m_uRas(db.Table1U_ras->fieldNo()),
+          m_rOpory(db.Table1R_opory->fieldNo()), m_iOpory(db.Table1I_opory->fieldNo())
+    {
+        m_blank[db.Table1Line->fieldNo()] = section;
+    }
+
+    void write(const SupportRow &row)
+    {
+        store::Record record = m_blank;
+        record[m_number] = qint64(row.number);
+        record[m_kilometr] = row.kilometr;
+        if (!row.index.isEmpty())
+            record[m_index] = row.index;
+        if (!row.type.isEmpty())
+            record[m_type] = row.type;
+        if (row.present & SupportRow::UIzmer)
+            record[m_uIzmer] = row.uIzmer;
+        if (row.present & SupportRow::URas)
+            record[m_uRas] = row.uRas;
+        if (row.present & SupportRow::ROpory)
+            record[m_rOpory] = row.rOpory;
+        if (row.present & SupportRow::IOpory)
+            record[m_iOpory] = row.iOpory;
+        m_file.insert(record);
+    }
+
+private:
+    store::TableFile &m_file;
+    store::Record m_blank;
+    int m_kilometr, m_number, m_index, m_type, m_uIzmer, m_uRas, m_rOpory, m_iOpory;
+};
 
 } // namespace
 
@@ -338,8 +376,9 @@ ImportResult writeImport(const QString &alias, const ImportPlan &plan, const Imp
                 tick();
             }
         }
+        RowWriter writer(db, result.section);
         for (const SupportRow &row : plan.rows) {
-            writeRow(db, row);
+            writer.write(row);
             tick();
         }
         if (progress && !progress(total, total))

@@ -369,6 +369,10 @@ void ExchangeTest::badFilesWriteNothing_data()
                                           << "строка 2: нет значения в обязательном столбце «Пикетаж, км»";
     QTest::newRow("support number out of range")
         << head + "40000;1\n" << "строка 2: «40000» — не целое число от -32768 до 32767 (столбец «№ опоры»)";
+    QTest::newRow("support number below range")
+        << head + "-32769;1\n" << "строка 2: «-32769» — не целое число от -32768 до 32767";
+    QTest::newRow("support number with decimals") << head + "1.0;1\n" << "строка 2: «1.0» — не целое число";
+    QTest::newRow("support number a sign alone") << head + "-;1\n" << "строка 2: «-» — не целое число";
     QTest::newRow("beyond a double") << head + "1;1e999\n" << "строка 2: «1e999» — не число (столбец «Пикетаж, км»)";
     QTest::newRow("empty file") << QByteArray() << "Файл «in.csv» пуст";
     QTest::newRow("headings only") << head << "В файле нет ни одной строки с опорами";
@@ -507,6 +511,11 @@ void ExchangeTest::workbookReadsBackInOpenpyxl()
             v.number = k;
             v.leakage = randomValue(rng, false);
             v.resistance = randomValue(rng, false);
+            // Texts that XML must escape or keep whole, blanks at either end.
+            const QString texts[] = {QStringLiteral("<&>"), QStringLiteral(" Ж"), QStringLiteral("a\t"),
+                                     QStringLiteral("\"'"), QStringLiteral("б<в")};
+            v.type = texts[k % 5];
+            v.index = texts[k % 5].right(1);
             s.addSupport(sections[k % 2 ? 1 : 3], v);
         }
     }
