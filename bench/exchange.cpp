@@ -8,11 +8,10 @@
 // with stdio. import_MB is the resident memory an import adds at its peak.
 #include "app/appfixture.h"
 #include "benchsize.h"
+#include "windowbench.h"
 
-#include "calc/fpu.h"
 #include "exchangeui/filechooser.h"
 #include "exchangeui/importdialog.h"
-#include "toolkit/application.h"
 
 #include <benchmark/benchmark.h>
 
@@ -271,10 +270,5 @@ BENCHMARK(BM_ExportFloor)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 int main(int argc, char **argv)
 {
-    toolkit::Application app(argc, argv);
-    calc::initFloatingPoint();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWindowBenchmarks(argc, argv, [] {});
 }
