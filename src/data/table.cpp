@@ -557,6 +557,23 @@ void Table::settle()
         Cancel();
 }
 
+// Inside a bulk scope a command walks the view and writes one record after
+// another: the records that follow this one in the view and whose keys run
+// on from its key are locked with it in one go.
+void Table::lockForWriting(qint64 id)
+{
+    constexpr int kRun = 256;
+    if (m_file->inBulk() && !m_file->inLockedRun(id)) {
+        const QVector<qint64> ahead = m_view->ids(std::max(0, currentPosition()), kRun);
+        int run = 0;
+        while (run < ahead.size() && ahead[run] == id + run)
+            ++run;
+        if (run > 1)
+            m_file->lockRecordRun(id, run);
+    }
+    m_file->lockRecord(id);
+}
+
 void Table::unlock()
 {
     if (m_locked && m_file)
@@ -622,7 +639,7 @@ void Table::Edit()
         return;
     }
     const qint64 id = m_currentKey->id;
-    m_file->lockRecord(id);
+    lockForWriting(id);
     std::optional<store::Record> fresh;
     try {
         fresh = m_view->readFresh(id);
@@ -750,7 +767,7 @@ void Table::Delete()
     const qint64 id = m_currentKey->id;
     const bool held = m_locked && *m_locked == id;
     if (!held)
-        m_file->lockRecord(id);
+        lockForWriting(id);
     try {
         m_view->remove(id);
     } catch (...) {
