@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -124,8 +125,8 @@ void SqliteTableFile::closeConnection()
 {
     m_partialUpdates.clear();
     m_references.clear();
-    for (Statement *statement : {&m_insert, &m_update, &m_remove, &m_read, &m_readMany, &m_versionQuery, &m_begin,
-                                 &m_commit, &m_rollback})
+    for (Statement *statement : {&m_insert, &m_update, &m_remove, &m_read, &m_readMany, &m_readStretch,
+                                 &m_versionQuery, &m_begin, &m_commit, &m_rollback})
         *statement = Statement();
     m_db.close();
     m_db = QSqlDatabase();
@@ -205,6 +206,8 @@ void SqliteTableFile::openConnection(bool create)
         many << QStringLiteral("?");
     m_readMany = compile(QStringLiteral("SELECT %1 FROM %2 WHERE %3 IN (%4)")
                              .arg(names.join(QLatin1Char(',')), t.sqlName, key, many.join(QLatin1Char(','))));
+    m_readStretch = compile(
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3 BETWEEN ? AND ?").arg(names.join(QLatin1Char(',')), t.sqlName, key));
     m_versionQuery = compile(QStringLiteral("PRAGMA data_version"));
     m_begin = compile(QStringLiteral("BEGIN IMMEDIATE"));
     m_commit = compile(QStringLiteral("COMMIT"));
@@ -618,17 +621,42 @@ std::optional<Record> SqliteTableFile::read(qint64 key)
     return result;
 }
 
+// Records are mostly added in the order of their chainage, so the keys a
+// view asks for often run on one from the other: such a run is read as one
+// stretch of the table, the rest key by key in batches.
 void SqliteTableFile::readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink)
 {
-    for (int start = 0; start < keys.size(); start += kReadManyBatch) {
-        for (int i = 0; i < kReadManyBatch; ++i)
-            sqlite3_bind_int64(m_readMany.get(), i + 1, start + i < keys.size() ? keys[start + i] : -1);
-        std::vector<Record> batch;
-        while (step(m_readMany, QStringLiteral("reading")))
-            batch.push_back(readRow(m_readMany.get()));
-        sqlite3_reset(m_readMany.get());
+    constexpr int kShortestStretch = 8;
+    std::vector<qint64> sorted(keys.begin(), keys.end());
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    std::vector<qint64> single;
+    std::vector<Record> batch;
+    auto drain = [&](const Statement &statement) {
+        batch.clear();
+        while (step(statement, QStringLiteral("reading")))
+            batch.push_back(readRow(statement.get()));
+        sqlite3_reset(statement.get());
         for (Record &record : batch)
             sink(std::move(record));
+    };
+    for (size_t first = 0; first < sorted.size();) {
+        size_t end = first + 1;
+        while (end < sorted.size() && sorted[end] == sorted[end - 1] + 1)
+            ++end;
+        if (end - first >= size_t(kShortestStretch)) {
+            sqlite3_bind_int64(m_readStretch.get(), 1, sorted[first]);
+            sqlite3_bind_int64(m_readStretch.get(), 2, sorted[end - 1]);
+            drain(m_readStretch);
+        } else {
+            single.insert(single.end(), sorted.begin() + qsizetype(first), sorted.begin() + qsizetype(end));
+        }
+        first = end;
+    }
+    for (size_t start = 0; start < single.size(); start += kReadManyBatch) {
+        for (size_t i = 0; i < size_t(kReadManyBatch); ++i)
+            sqlite3_bind_int64(m_readMany.get(), int(i) + 1, start + i < single.size() ? single[start + i] : -1);
+        drain(m_readMany);
     }
 }
 

@@ -145,7 +145,7 @@ private:
     QSqlDatabase m_db;
     std::unique_ptr<RecordLocks> m_locks;
 
-    Statement m_insert, m_update, m_remove, m_read, m_readMany, m_versionQuery;
+    Statement m_insert, m_update, m_remove, m_read, m_readMany, m_readStretch, m_versionQuery;
     Statement m_begin, m_commit, m_rollback;
     // Updates of some fields only, by the fields they write (prepared on first use).
     std::map<quint64, Statement> m_partialUpdates;
