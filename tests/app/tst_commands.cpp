@@ -162,12 +162,14 @@ void CommandsTest::printOpensThePreviewAndReturnsWhenClosed()
     TForm1 &w = f.form();
     w.createForms();
     QString caption;
+    qsizetype packedBytes = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (QWidget *top : QApplication::topLevelWidgets()) {
             auto *preview = qobject_cast<PreviewWindow *>(top);
             if (preview && preview->isVisible() && preview->isFinished()) {
                 caption = top->windowTitle();
+                packedBytes = preview->packedBytes();
                 poll.stop();
                 top->close();
             }
@@ -181,6 +183,10 @@ void CommandsTest::printOpensThePreviewAndReturnsWhenClosed()
     QCOMPARE(w.Table1.RecNo(), supports);
     QCOMPARE(w.DBGrid1->gridModel()->currentRow(), supports - 1);
     QCOMPARE(w.Form2->DBEdit1->text(), QString::number(supports));
+    // The preview keeps its pages packed: a long report costs well under
+    // half a kilobyte a Support.
+    if (supports > 100)
+        QVERIFY2(packedBytes > 0 && packedBytes < supports * 512, qPrintable(QString::number(packedBytes)));
 }
 
 void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt_data()
