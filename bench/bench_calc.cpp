@@ -7,6 +7,8 @@
 // the same program run. Also the resident memory across repeated runs.
 #include "app/appfixture.h"
 #include "benchsize.h"
+#include "resident.h"
+#include "seededsection.h"
 #include "sqlitefloor.h"
 #include "windowbench.h"
 
@@ -23,19 +25,9 @@ int supportCount()
 }
 
 // A fresh alias with one Section of the benchmark's size, nothing calculated.
-struct Section
+struct Section : SeededSection
 {
-    TempAlias home;
-    qint64 line = 0;
-
-    Section()
-    {
-        {
-            Seeder s;
-            line = s.addSection(QStringLiteral("Участок"));
-        }
-        floorsql::seedSupports(home.defaultFolder() + QStringLiteral("/base_kor.db"), line, supportCount(), 100);
-    }
+    Section() : SeededSection(QStringLiteral("Участок"), supportCount()) {}
 };
 
 // The main window over it, as the user has it after start-up.
@@ -68,17 +60,6 @@ struct Window
     }
 };
 
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return 0;
-}
-
 void BM_Calculate(benchmark::State &state)
 {
     for (auto _ : state) {
@@ -102,7 +83,7 @@ void BM_CalculateFloor(benchmark::State &state)
 {
     for (auto _ : state) {
         Section section;
-        sqlite3 *db = floorsql::open(section.home.defaultFolder() + QStringLiteral("/base_kor.db"));
+        sqlite3 *db = floorsql::open(section.supportsFile());
         QElapsedTimer timer;
         timer.start();
         const int written = floorsql::calculate(db, section.line);

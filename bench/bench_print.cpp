@@ -6,6 +6,7 @@
 // reads the same rows in order in plain C over SQLite's own interface.
 #include "app/appfixture.h"
 #include "benchsize.h"
+#include "seededsection.h"
 #include "sqlitefloor.h"
 #include "windowbench.h"
 
@@ -26,20 +27,13 @@ int supportCount()
     return benchSize(10000, 300);
 }
 
-struct Window
+struct Window : SeededSection
 {
-    TempAlias home;
-    qint64 line = 0;
     ScriptedDialogs dialogs;
     std::unique_ptr<TForm1> form;
 
-    explicit Window(bool shown)
+    explicit Window(bool shown) : SeededSection(QStringLiteral("Длинный участок"), supportCount())
     {
-        {
-            Seeder s;
-            line = s.addSection(QStringLiteral("Длинный участок"));
-        }
-        floorsql::seedSupports(home.defaultFolder() + QStringLiteral("/base_kor.db"), line, supportCount(), 100);
         form = std::make_unique<TForm1>();
         form->createForms();
         if (shown) {
@@ -134,7 +128,7 @@ BENCHMARK(BM_PrintFirstPageWindowShown)->UseManualTime()->Unit(benchmark::kMilli
 void BM_PrintReadFloor(benchmark::State &state)
 {
     Window &w = window(false);
-    sqlite3 *db = floorsql::open(w.home.defaultFolder() + QStringLiteral("/base_kor.db"));
+    sqlite3 *db = floorsql::open(w.supportsFile());
     for (auto _ : state) {
         QElapsedTimer clock;
         clock.start();

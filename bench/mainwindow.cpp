@@ -3,6 +3,7 @@
 // End, Home and Page Down in the support grid, each a move and a repaint.
 #include "app/appfixture.h"
 #include "benchsize.h"
+#include "resident.h"
 #include "sqlitefloor.h"
 
 #include "toolkit/application.h"
@@ -10,7 +11,6 @@
 #include <benchmark/benchmark.h>
 
 #include <QElapsedTimer>
-#include <QFile>
 
 namespace {
 
@@ -36,18 +36,6 @@ TempAlias &home()
     return alias;
 }
 
-// The resident memory of the process now, in MB.
-double residentMb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    return 0;
-}
-
 void waitForFirstPaint(TForm1 &form)
 {
     form.show();
@@ -68,7 +56,7 @@ void BM_WindowShownAfterStart(benchmark::State &state)
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         if (form->Table1.RecordCount() != supportCount())
             state.SkipWithError("the Section is not whole");
-        state.counters["rss_MB"] = residentMb();
+        state.counters["rss_MB"] = residentKb() / 1024.0;
         state.PauseTiming();
         form.reset();
         state.ResumeTiming();

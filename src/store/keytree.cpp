@@ -238,6 +238,22 @@ bool eraseFrom(KeyTree::Node *node, const ViewKey &key)
     return true;
 }
 
+// Down from the root to the leaf that holds a position, which is left as
+// the place within that leaf; passed(inner, child) is told each step.
+template<typename Passed>
+const Leaf *descend(const KeyTree::Node *node, qsizetype &position, Passed passed)
+{
+    while (!node->leaf) {
+        const Inner *in = asInner(node);
+        int i = 0;
+        while (i + 1 < in->n && position >= in->count[i])
+            position -= in->count[i++];
+        passed(in, i);
+        node = in->child[i];
+    }
+    return asLeaf(node);
+}
+
 } // namespace
 
 KeyTree::KeyTree() = default;
@@ -256,15 +272,7 @@ void KeyTree::clear()
 
 const ViewKey &KeyTree::at(qsizetype position) const
 {
-    const Node *node = m_root;
-    while (!node->leaf) {
-        const Inner *in = asInner(node);
-        int i = 0;
-        while (i + 1 < in->n && position >= in->count[i])
-            position -= in->count[i++];
-        node = in->child[i];
-    }
-    return asLeaf(node)->keys[position];
+    return descend(m_root, position, [](const Inner *, int) {})->keys[position];
 }
 
 qsizetype KeyTree::lowerBound(const ViewKey &key) const
@@ -361,15 +369,7 @@ void KeyTree::visitFrom(qsizetype position, const std::function<bool(const ViewK
     };
     Frame stack[kMaxDepth];
     int depth = 0;
-    const Node *node = m_root;
-    while (!node->leaf) {
-        const Inner *in = asInner(node);
-        int i = 0;
-        while (i + 1 < in->n && position >= in->count[i])
-            position -= in->count[i++];
-        stack[depth++] = {in, i};
-        node = in->child[i];
-    }
+    const Node *node = descend(m_root, position, [&](const Inner *in, int i) { stack[depth++] = {in, i}; });
     qsizetype k = position;
     for (;;) {
         const Leaf *leaf = asLeaf(node);
