@@ -135,7 +135,7 @@ private:
 };
 
 // How often a generation brings the windows that show its data set up to date.
-constexpr qint64 kRefreshIntervalMs = 40;
+constexpr qint64 kRefreshIntervalMs = 100;
 
 // Passes the pages on and counts them.
 class CountingSink : public report::PageSink
@@ -244,13 +244,13 @@ bool QuickRep::generate(report::PageSink &sink, const Hooks &hooks)
                               [this](QRPrintable *e, int page) { return textOf(e, page); });
     auto stopped = [&] { return hooks.stop && hooks.stop(); };
     Table &t = m_dataSet;
-    // Events are processed after each finished page (the preview shows it,
-    // a "Cancel" or a closed preview stops the run at once) and every few
-    // tens of milliseconds, not before every row. The windows that follow
-    // the data set (the main window's grid, the support editor's fields) are
-    // not told of every row the walk passes: they are brought up to date at
-    // those timed moments, often enough to look alive and rarely enough to
-    // cost little, and once more at the end.
+    // Events are processed after each finished page (a few milliseconds of
+    // rows: the preview shows it, a "Cancel" or a closed preview stops the
+    // run at once), not before every row. The windows that follow the data
+    // set (the main window's grid, the support editor's fields) are not told
+    // of every row the walk passes: they are brought up to date every tenth
+    // of a second, often enough to look alive and rarely enough to cost
+    // little, and once more at the end.
     ControlsMuted muted(t);
     QElapsedTimer sinceRefresh;
     int pagesSeen = -1;
