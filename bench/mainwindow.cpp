@@ -3,6 +3,8 @@
 // End, Home and Page Down in the support grid, each a move and a repaint.
 #include "app/appfixture.h"
 #include "benchsize.h"
+#include "resident.h"
+#include "sqlitefloor.h"
 
 #include "toolkit/application.h"
 
@@ -24,9 +26,12 @@ TempAlias &home()
     static bool seeded = false;
     if (!seeded) {
         seeded = true;
-        Seeder s;
-        const qint64 section = s.addSection(QStringLiteral("Большой участок"));
-        s.addSupports(section, supportCount());
+        qint64 section = 0;
+        {
+            Seeder s;
+            section = s.addSection(QStringLiteral("Большой участок"));
+        }
+        floorsql::seedSupports(alias.defaultFolder() + QStringLiteral("/base_kor.db"), section, supportCount(), 100);
     }
     return alias;
 }
@@ -51,12 +56,30 @@ void BM_WindowShownAfterStart(benchmark::State &state)
         state.SetIterationTime(timer.nsecsElapsed() / 1e9);
         if (form->Table1.RecordCount() != supportCount())
             state.SkipWithError("the Section is not whole");
+        state.counters["rss_MB"] = residentKb() / 1024.0;
         state.PauseTiming();
         form.reset();
         state.ResumeTiming();
     }
 }
 BENCHMARK(BM_WindowShownAfterStart)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The floor of start-up in plain C: both files opened and checked, the
+// Sections read, the first Section's keys and chainages read in order into
+// memory and its first rows read.
+void BM_StartUpFloor(benchmark::State &state)
+{
+    const QString folder = home().defaultFolder();
+    for (auto _ : state) {
+        QElapsedTimer timer;
+        timer.start();
+        const int supports = floorsql::startUp(folder);
+        state.SetIterationTime(timer.nsecsElapsed() / 1e9);
+        if (supports != supportCount())
+            state.SkipWithError("the floor did not read the Section");
+    }
+}
+BENCHMARK(BM_StartUpFloor)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 struct OpenWindow
 {

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs every benchmark of the project at 1,000, 10,000 and 100,000 Supports
-and writes one Markdown table (BENCHMARKS.md): each figure beside its target
-and, where there is one, beside the raw SQLite floor measured in the same run.
+(and some at 1,000,000), each repeated REPETITIONS times, and writes one
+Markdown table (BENCHMARKS.md): the median and the minimum of each figure
+beside its target and, where there is one, its ratio to the floor measured in
+the same program run.
 
     python3 bench/run-all.py [build-folder] [output-file]
 
@@ -17,6 +19,9 @@ import sys
 import tempfile
 
 SIZES = [1000, 10000, 100000]
+# Programs also run at these sizes, shown in a table of their own.
+EXTRA_SIZES = {"bench_mainwindow": [1000000]}
+REPETITIONS = 5
 
 # (program, benchmark, what it measures, target "size: limit", floor benchmark)
 ROWS = [
@@ -28,19 +33,32 @@ ROWS = [
     ("bench_cursor", "BM_SetRecNoRandom", "RecNo := a random position, N-support section",
      {100000: 1}, None),
     ("bench_cursor", "BM_RecordCount", "RecordCount, N-support section", {100000: 1}, None),
+    ("bench_mainwindow", "BM_StartUpFloor", "SQLite C floor: start-up's reads (both files checked, keys read in order)",
+     {}, None),
     ("bench_cursor", "BM_OpenBothTables", "Opening both tables, N Supports in the first Section",
      {100000: 200}, None),
     ("bench_cursor", "BM_RawSqliteInsert", "SQLite floor: N rows inserted in one transaction", {}, None),
     ("bench_cursor", "BM_RawSqliteUpdate", "SQLite floor: N rows updated in one transaction", {}, None),
     ("bench_fillpane", "BM_Fill", "Fill pane: a run of N Supports, one repaint", {10000: 150}, "BM_RawSqliteInsert"),
     ("bench_fillpane", "BM_Clear", "Clear pane: N Supports deleted, one repaint", {10000: 150}, None),
-    ("bench_calc", "BM_Calculate", "\"Расчитать\", one Support in 100 measured",
-     {10000: 150, 100000: 1500}, "BM_RawSqliteUpdate"),
+    ("bench_calc", "BM_Calculate", "\"Расчитать\" from the main window's menu, one Support in 100 measured",
+     {10000: 150, 100000: 600}, "BM_CalculateFloor"),
+    ("bench_calc", "BM_CalculateAgain", "\"Расчитать\" again on unchanged values",
+     {100000: 600}, "BM_CalculateFloor"),
+    ("bench_calc", "BM_CalculateFloor", "SQLite C floor: the Section read in order, U_ras and I_opory updated, one transaction",
+     {}, None),
+    ("bench_print", "BM_PrintAllPagesWindowShown", "\"Печать\" from the menu, main window shown: all pages in the preview",
+     {10000: 1000}, "BM_PrintAllPagesWindowHidden"),
+    ("bench_print", "BM_PrintAllPagesWindowHidden", "\"Печать\" from the menu, main window hidden: all pages in the preview",
+     {}, "BM_PrintReadFloor"),
+    ("bench_print", "BM_PrintFirstPageWindowShown", "\"Печать\" from the menu, main window shown: page 1 visible",
+     {10000: 200}, None),
+    ("bench_print", "BM_PrintReadFloor", "SQLite C floor: the Section's rows, every field, read in chainage order", {}, None),
     ("bench_report", "BM_FirstPageVisible", "\"Печать\": page 1 visible in the preview", {10000: 200}, None),
     ("bench_report", "BM_AllPagesInPreview", "\"Печать\": all pages generated", {10000: 1500}, None),
     ("bench_report", "BM_PrintToPdf", "The report printed to PDF", {10000: 3000}, None),
     ("bench_mainwindow", "BM_WindowShownAfterStart", "Main window shown after start, N Supports",
-     {100000: 500}, None),
+     {100000: 150, 1000000: 1000}, "BM_StartUpFloor"),
     ("bench_mainwindow", "BM_End", "End in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_Home", "Home in the support grid: move and repaint", {100000: 20}, None),
     ("bench_mainwindow", "BM_PageDown", "Page Down in the support grid: move and repaint", {100000: 20}, None),
@@ -87,7 +105,8 @@ def run(build, program, size):
         env.pop("KOROZIA_BENCH_SMOKE", None)
         out = os.path.join(home, "out.json")
         proc = subprocess.Popen([path, "--benchmark_format=json", "--benchmark_out=" + out,
-                                 "--benchmark_out_format=json", "--benchmark_min_time=0.3"],
+                                 "--benchmark_out_format=json", "--benchmark_min_time=0.3",
+                                 f"--benchmark_repetitions={REPETITIONS}"],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         _, status, usage = os.wait4(proc.pid, 0)
         if status != 0 or not os.path.exists(out):
@@ -95,15 +114,21 @@ def run(build, program, size):
             return {}, None
         with open(out) as f:
             data = json.load(f)
+    times = {}
     results = {}
     for b in data.get("benchmarks", []):
-        if b.get("error_occurred"):
+        if b.get("error_occurred") or b.get("run_type", "iteration") != "iteration":
             continue
         name = b["name"].split("/")[0]
-        results[name] = b["real_time"] * UNIT_TO_MS[b.get("time_unit", "ns")]
-        for counter in ("page_MB", "rss_after_1_kB", "rss_after_20_kB", "import_MB"):
+        times.setdefault(name, []).append(b["real_time"] * UNIT_TO_MS[b.get("time_unit", "ns")])
+        for counter in ("page_MB", "rss_after_1_kB", "rss_after_20_kB", "import_MB", "rss_MB",
+                        "page_bytes_per_support"):
             if counter in b:
                 results[name + ":" + counter] = b[counter]
+    for name, values in times.items():
+        values.sort()
+        results[name] = values[len(values) // 2]  # the median
+        results[name + ":min"] = values[0]
     return results, usage.ru_maxrss / 1024.0
 
 
@@ -154,6 +179,9 @@ def main():
         for size in SIZES:
             print(f"{program} at {size} Supports ...", file=sys.stderr)
             results[(program, size)], memory[(program, size)] = run(build, program, size)
+        for size in EXTRA_SIZES.get(program, []):
+            print(f"{program} at {size} Supports ...", file=sys.stderr)
+            results[(program, size)], memory[(program, size)] = run(build, program, size)
 
     lines = [
         "# Benchmarks",
@@ -161,33 +189,54 @@ def main():
         f"Measured {datetime.date.today().isoformat()} by `python3 bench/run-all.py` on: {machine()}.",
         "The machine is shared, so figures move by a few tens of per cent from run to run.",
         "Times are the benchmark's real time per iteration (Google Benchmark, offscreen Qt).",
-        "The ratio compares a figure with the plain-SQL floor of the same size measured in the",
-        "same run (the same number of rows inserted or updated in one transaction through QSqlQuery).",
+        f"Each cell is the median of {REPETITIONS} repetitions and, in brackets, the fastest of them.",
+        "The ratio compares a median with the median of the floor named beside it, of the same size",
+        "and measured in the same program run: plain C over SQLite's interface doing the same reads and",
+        "writes (bench_cursor's older floors go through QSqlQuery), or, for \"Печать\" with the main",
+        "window shown, the same report with the main window hidden.",
         "",
         "| What | 1,000 | 10,000 | 100,000 | Target | Ratio to the SQLite floor |",
         "|---|---|---|---|---|---|",
     ]
+    def cell(program, name, size, targets):
+        ms = results.get((program, size), {}).get(name)
+        text = figure(ms)
+        if ms is not None:
+            text += " (%s)" % figure(results[(program, size)].get(name + ":min"))
+        limit = targets.get(size)
+        if ms is not None and limit is not None:
+            text += " ✓" if ms <= limit else " ✗"
+        return text
+
+    def ratio_of(program, name, floor, sizes):
+        parts = []
+        for size in sizes:
+            ours = results.get((program, size), {}).get(name)
+            # A floor measured by the same program comes first, else bench_cursor's.
+            base = results.get((program, size), {}).get(floor) or results.get(("bench_cursor", size), {}).get(floor)
+            if ours and base:
+                parts.append("%.1f×" % (ours / base))
+        return " / ".join(parts) + f" ({floor})" if parts else "—"
+
     for program, name, what, targets, floor in ROWS:
-        cells = []
-        for size in SIZES:
-            ms = results[(program, size)].get(name)
-            text = figure(ms)
-            limit = targets.get(size)
-            if ms is not None and limit is not None:
-                text += " ✓" if ms <= limit else " ✗"
-            cells.append(text)
+        cells = [cell(program, name, size, targets) for size in SIZES]
         goal = ", ".join(f"≤ {figure(v)} at {k:,}" for k, v in sorted(targets.items())) or "—"
-        ratio = "—"
-        if floor:
-            parts = []
-            for size in SIZES:
-                ours = results[(program, size)].get(name)
-                # A floor measured by the same program comes first, else bench_cursor's.
-                base = results[(program, size)].get(floor) or results[("bench_cursor", size)].get(floor)
-                if ours and base:
-                    parts.append("%.1f×" % (ours / base))
-            ratio = " / ".join(parts) + f" ({floor})" if parts else "—"
+        ratio = ratio_of(program, name, floor, SIZES) if floor else "—"
         lines.append(f"| {what} (`{program}` {name}) | " + " | ".join(cells) + f" | {goal} | {ratio} |")
+    for program, sizes in EXTRA_SIZES.items():
+        heads = " | ".join(f"{size:,}" for size in sizes)
+        lines += ["", f"`{program}` at larger sizes:", "", f"| What | {heads} | Target | Ratio |",
+                  "|---|" + "---|" * len(sizes) + "---|---|"]
+        for row_program, name, what, targets, floor in ROWS:
+            if row_program != program:
+                continue
+            cells = [cell(program, name, size, targets) for size in sizes]
+            goal = ", ".join(f"≤ {figure(v)} at {k:,}" for k, v in sorted(targets.items()) if k in sizes) or "—"
+            ratio = ratio_of(program, name, floor, sizes) if floor else "—"
+            rss = results.get((program, sizes[-1]), {}).get(name + ":rss_MB")
+            if rss:
+                what += " — resident %.0f MB" % rss
+            lines.append(f"| {what} (`{name}`) | " + " | ".join(cells) + f" | {goal} | {ratio} |")
     lines += ["", "Peak resident memory of each benchmark program (the whole process, data set up included):", "",
               "| Program | 1,000 | 10,000 | 100,000 |", "|---|---|---|---|"]
     for program in programs:
@@ -196,12 +245,15 @@ def main():
     def counter(program, key, scale=1.0):
         values = []
         for size in SIZES:
-            v = results[(program, size)].get(key)
+            v = results.get((program, size), {}).get(key)
             values.append("%.1f MB" % (v * scale) if v is not None else "—")
         return values
     lines += ["", "| Memory | 1,000 | 10,000 | 100,000 | Target |", "|---|---|---|---|---|",
               "| The report's generated pages (`bench_report` page_MB) | "
               + " | ".join(counter("bench_report", "BM_AllPagesInPreview:page_MB")) + " | ≤ 150 MB at 10,000 |",
+              "| The report's pages per Support, in KB (`bench_print` page_bytes_per_support) | "
+              + " | ".join(counter("bench_print", "BM_PrintAllPagesWindowShown:page_bytes_per_support", 1 / 1024)
+                           ).replace(" MB", " KB") + " | ≤ 0.5 KB |",
               "| Resident memory after 1 run of \"Расчитать\" (`bench_calc`) | "
               + " | ".join(counter("bench_calc", "BM_MemoryAcrossRuns:rss_after_1_kB", 1 / 1024)) + " | — |",
               "| Resident memory after 20 runs of \"Расчитать\" | "

@@ -262,6 +262,7 @@ void Table::refuseGoneRecord()
 int Table::RecNo() const
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     if (m_state == DataSetState::Insert)
         return -1;
     return currentPosition() + 1;
@@ -289,6 +290,7 @@ void Table::scrolled()
 void Table::First()
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     settle();
     resync();
     if (m_view->count() > 0)
@@ -303,6 +305,7 @@ void Table::First()
 void Table::Last()
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     settle();
     resync();
     const int count = m_view->count();
@@ -318,6 +321,7 @@ void Table::Last()
 void Table::Next()
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     settle();
     if (m_eof)
         return;
@@ -335,6 +339,7 @@ void Table::Next()
 void Table::Prior()
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     settle();
     if (m_bof)
         return;
@@ -352,6 +357,7 @@ void Table::Prior()
 void Table::SetRecNo(int position)
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     settle();
     resync();
     if (position == currentPosition() + 1)
@@ -366,6 +372,7 @@ void Table::SetRecNo(int position)
 bool Table::Locate(qint64 key)
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     settle();
     resync();
     const int position = m_view->positionOfId(key);
@@ -416,6 +423,7 @@ Table::RangeStamp Table::WholeRangeStamp() const
 void Table::MoveBy(int distance)
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     settle();
     resync();
     const int count = m_view->count();
@@ -448,6 +456,7 @@ int Table::DisplayRow() const
 {
     if (!Active())
         return -1;
+    const store::View::Moment moment(*m_view);
     if (m_state == DataSetState::Insert)
         return m_insertRow;
     return currentPosition();
@@ -470,6 +479,7 @@ std::optional<store::Record> Table::DisplayRecord(int row) const
 void Table::MoveToDisplayRow(int row)
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     if (m_state == DataSetState::Insert && row == m_insertRow)
         return;
     int position = row;
@@ -547,6 +557,23 @@ void Table::settle()
         Cancel();
 }
 
+// Inside a bulk scope a command walks the view and writes one record after
+// another: the records that follow this one in the view and whose keys run
+// on from its key are locked with it in one go.
+void Table::lockForWriting(qint64 id)
+{
+    constexpr int kRun = 256;
+    if (m_file->inBulk() && !m_file->inLockedRun(id)) {
+        const QVector<qint64> ahead = m_view->ids(std::max(0, currentPosition()), kRun);
+        int run = 0;
+        while (run < ahead.size() && ahead[run] == id + run)
+            ++run;
+        if (run > 1)
+            m_file->lockRecordRun(id, run);
+    }
+    m_file->lockRecord(id);
+}
+
 void Table::unlock()
 {
     if (m_locked && m_file)
@@ -557,6 +584,7 @@ void Table::unlock()
 void Table::begin(bool append)
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     // The link field's value must fit its field object before anything else
     // happens: a Section numbered past the smallint range cannot take Supports.
     const int link = linkField();
@@ -602,6 +630,7 @@ void Table::Edit()
     checkActive();
     if (m_state == DataSetState::Edit || m_state == DataSetState::Insert)
         return;
+    const store::View::Moment moment(*m_view);
     // Another record than the one the user chose is never edited in its place.
     if (resync())
         refuseGoneRecord();
@@ -610,7 +639,7 @@ void Table::Edit()
         return;
     }
     const qint64 id = m_currentKey->id;
-    m_file->lockRecord(id);
+    lockForWriting(id);
     std::optional<store::Record> fresh;
     try {
         fresh = m_view->readFresh(id);
@@ -635,6 +664,7 @@ void Table::Edit()
 void Table::Post()
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     if (m_state != DataSetState::Edit && m_state != DataSetState::Insert)
         error(QStringLiteral("Dataset not in edit or insert mode"));
     notify(DataEvent::UpdateRecord);
@@ -684,6 +714,7 @@ void Table::Post()
 void Table::Cancel()
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     if (m_state == DataSetState::Edit) {
         m_current = m_original;
         unlock();
@@ -720,6 +751,7 @@ void Table::Cancel()
 void Table::Delete()
 {
     checkActive();
+    const store::View::Moment moment(*m_view);
     if (m_state == DataSetState::Insert) {
         Cancel();
         return;
@@ -735,7 +767,7 @@ void Table::Delete()
     const qint64 id = m_currentKey->id;
     const bool held = m_locked && *m_locked == id;
     if (!held)
-        m_file->lockRecord(id);
+        lockForWriting(id);
     try {
         m_view->remove(id);
     } catch (...) {
@@ -835,6 +867,7 @@ void Table::masterChanged()
     const int field = linkField();
     if (!Active() || field < 0)
         return;
+    const store::View::Moment moment(*m_view);
     settle();
     const QVariant value = store::normalise(m_file->def().fields[field], masterValue());
     const QVariant before = m_view->rangeValue();

@@ -169,6 +169,7 @@ private:
     QVariant masterValue() const;
     int linkField() const;
     void fieldWritten(Field *field, const QVariant &value);
+    void lockForWriting(qint64 id);
     void unlock();
 
     QString m_name;

@@ -227,11 +227,60 @@ PreviewWindow::PreviewWindow(QuickRep *report, QWidget *parent) : QMainWindow(pa
 
 PreviewWindow::~PreviewWindow() = default;
 
+namespace {
+
+QByteArray pack(report::ReportPage &&page)
+{
+    std::vector<report::ReportPage> one;
+    one.push_back(std::move(page));
+    QByteArray packed = qCompress(report::encodePages(one), 1);
+    packed.squeeze(); // the compressor leaves room for the worst case
+    return packed;
+}
+
+report::ReportPage unpack(const QByteArray &packed)
+{
+    report::DecodedPages decoded = report::decodePages(qUncompress(packed));
+    // Packed here from a page in memory: it always reads back.
+    return decoded.pages.empty() ? report::ReportPage() : std::move(decoded.pages.front());
+}
+
+} // namespace
+
 const report::ReportPage *PreviewWindow::shownPage() const
 {
     if (m_currentPage < 1 || m_currentPage > pageCount())
         return nullptr;
-    return &m_pages[std::size_t(m_currentPage - 1)];
+    if (m_unpackedNumber != m_currentPage) {
+        m_unpacked = unpack(m_packed[std::size_t(m_currentPage - 1)]);
+        m_unpackedNumber = m_currentPage;
+    }
+    return &m_unpacked;
+}
+
+std::vector<report::ReportPage> PreviewWindow::pages() const
+{
+    std::vector<report::ReportPage> result;
+    result.reserve(m_packed.size());
+    for (const QByteArray &packed : m_packed)
+        result.push_back(unpack(packed));
+    return result;
+}
+
+qsizetype PreviewWindow::packedBytes() const
+{
+    qsizetype bytes = 0;
+    for (const QByteArray &packed : m_packed)
+        bytes += packed.capacity() + qsizetype(sizeof(QByteArray));
+    return bytes;
+}
+
+void PreviewWindow::setPages(const std::vector<report::ReportPage> &pages)
+{
+    m_packed.clear();
+    for (report::ReportPage page : pages)
+        m_packed.push_back(pack(std::move(page)));
+    m_unpackedNumber = 0;
 }
 
 QSize PreviewWindow::pagePixels() const
@@ -319,7 +368,7 @@ bool PreviewWindow::eventFilter(QObject *watched, QEvent *event)
 
 void PreviewWindow::renewPageInfo()
 {
-    if (m_pages.empty())
+    if (m_packed.empty())
         m_pageInfoPanel->setText(QStringLiteral("Page"));
     else
         m_pageInfoPanel->setText(QStringLiteral("Page %1 of %2").arg(m_currentPage).arg(pageCount()));
@@ -340,7 +389,7 @@ void PreviewWindow::showPage(int page)
 
 void PreviewWindow::addPage(report::ReportPage &&page)
 {
-    m_pages.push_back(std::move(page));
+    m_packed.push_back(pack(std::move(page)));
     if (!m_shown && pageCount() >= m_currentPage) {
         // The page shown has just become available: show it at zoom to width.
         m_shown = true;
@@ -439,14 +488,14 @@ void PreviewWindow::PrintClick()
         }
     } restore{this, setup};
     if (m_loaded)
-        m_report->printPages(m_pages, m_rangeAtGeneration, this);
+        m_report->printPages(pages(), m_rangeAtGeneration, this);
     else
         m_report->Print(this);
 }
 
 void PreviewWindow::SaveReportClick()
 {
-    if (!m_finished || m_pages.empty())
+    if (!m_finished || m_packed.empty())
         return; // nothing is written while pages are still being made
     QString filter = kPageFileFilter;
     QString path = report::fileDialogs().saveFileName(this, QStringLiteral("Save report"),
@@ -458,7 +507,8 @@ void PreviewWindow::SaveReportClick()
                      || (info.suffix().isEmpty() && filter == kPdfFilter);
     if (info.suffix().isEmpty())
         path += pdf ? QStringLiteral(".pdf") : QStringLiteral(".krp");
-    const QString error = pdf ? report::writePdf(path, m_pages) : report::writePageFile(path, m_pages);
+    const std::vector<report::ReportPage> all = pages();
+    const QString error = pdf ? report::writePdf(path, all) : report::writePageFile(path, all);
     if (!error.isEmpty())
         toolkit::showErrorBox(QStringLiteral("The report could not be saved to \"%1\": %2").arg(path, error));
 }
@@ -480,7 +530,7 @@ void PreviewWindow::LoadReportClick()
         toolkit::showPlainMessage(error); // the pages shown stay as they were
         return;
     }
-    m_pages = std::move(pages);
+    setPages(pages);
     m_loaded = true; // a report still being generated stops
     m_finished = true;
     m_shown = true;

@@ -38,8 +38,13 @@ public:
     bool isFinished() const { return m_finished; }
     bool isLoaded() const { return m_loaded; }
 
-    const std::vector<report::ReportPage> &pages() const { return m_pages; }
-    int pageCount() const { return int(m_pages.size()); }
+    // The pages are kept packed (a page file's encoding, compressed): a
+    // long report costs a few hundred bytes a Support, and the page shown
+    // is unpacked when it is asked for.
+    std::vector<report::ReportPage> pages() const;
+    int pageCount() const { return int(m_packed.size()); }
+    // The memory the packed pages take.
+    qsizetype packedBytes() const;
     int currentPage() const { return m_currentPage; }
     const report::ReportPage *shownPage() const;
     int zoom() const { return m_zoom; }
@@ -107,7 +112,11 @@ private:
     QLabel *m_progressPanel;
     QLabel *m_pageInfoPanel;
 
-    std::vector<report::ReportPage> m_pages;
+    void setPages(const std::vector<report::ReportPage> &pages);
+
+    std::vector<QByteArray> m_packed;
+    mutable int m_unpackedNumber = 0; // the page m_unpacked holds; 0: none
+    mutable report::ReportPage m_unpacked;
     PrintSettings m_rangeAtGeneration;
     int m_currentPage = 1;
     int m_zoom = 100;

@@ -9,6 +9,7 @@
 #include "toolkit/dialogs.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QLocale>
@@ -133,6 +134,52 @@ private:
     bool &m_flag;
 };
 
+// How often a generation brings the windows that show its data set up to date.
+constexpr qint64 kRefreshIntervalMs = 100;
+
+// Passes the pages on and counts them.
+class CountingSink : public report::PageSink
+{
+public:
+    explicit CountingSink(report::PageSink &sink) : m_sink(sink) {}
+    void pageFinished(report::ReportPage &&page, int pageNumber) override
+    {
+        m_sink.pageFinished(std::move(page), pageNumber);
+        ++pages;
+    }
+    int pages = 0;
+
+private:
+    report::PageSink &m_sink;
+};
+
+// A data set's followers muted while held, told once when let go.
+class ControlsMuted
+{
+public:
+    explicit ControlsMuted(Table &table) : m_table(table) { hold(); }
+    ~ControlsMuted() { release(); }
+    ControlsMuted(const ControlsMuted &) = delete;
+    ControlsMuted &operator=(const ControlsMuted &) = delete;
+
+    void hold()
+    {
+        if (!m_held)
+            m_table.DisableControls();
+        m_held = true;
+    }
+    void release()
+    {
+        if (m_held)
+            m_table.EnableControls();
+        m_held = false;
+    }
+
+private:
+    Table &m_table;
+    bool m_held = false;
+};
+
 } // namespace
 
 QuickRep::QuickRep(Table &dataSet, QObject *parent) : QObject(parent), m_dataSet(dataSet) {}
@@ -192,15 +239,36 @@ bool QuickRep::generate(report::PageSink &sink, const Hooks &hooks)
         format = QLocale::system().dateFormat(QLocale::ShortFormat);
     m_dateText = QLocale::system().toString(report::reportToday(), format);
 
-    report::BandEngine engine(sink, m_pageHeader, m_columnHeader, m_pageFooter,
+    CountingSink counted(sink);
+    report::BandEngine engine(counted, m_pageHeader, m_columnHeader, m_pageFooter,
                               [this](QRPrintable *e, int page) { return textOf(e, page); });
     auto stopped = [&] { return hooks.stop && hooks.stop(); };
+    Table &t = m_dataSet;
+    // Events are processed after each finished page (a few milliseconds of
+    // rows: the preview shows it, a "Cancel" or a closed preview stops the
+    // run at once), not before every row. The windows that follow the data
+    // set (the main window's grid, the support editor's fields) are not told
+    // of every row the walk passes: they are brought up to date every tenth
+    // of a second, often enough to look alive and rarely enough to cost
+    // little, and once more at the end.
+    ControlsMuted muted(t);
+    QElapsedTimer sinceRefresh;
+    int pagesSeen = -1;
     auto pump = [&] {
-        if (hooks.processEvents)
-            QCoreApplication::processEvents();
+        if (!hooks.processEvents)
+            return;
+        const bool refresh = !sinceRefresh.isValid() || sinceRefresh.elapsed() >= kRefreshIntervalMs;
+        if (!refresh && counted.pages == pagesSeen)
+            return;
+        pagesSeen = counted.pages;
+        if (refresh) {
+            muted.release();
+            sinceRefresh.start();
+        }
+        QCoreApplication::processEvents();
+        muted.hold();
     };
 
-    Table &t = m_dataSet;
     t.First();
     if (t.IsEmpty()) {
         // A page even for an empty view: the title and one row of empty boxes.

@@ -72,7 +72,7 @@ public:
     {
         std::function<bool()> stop;           // asked before each row
         std::function<void(int)> progress;    // per cent, after each row
-        bool processEvents = true;            // before starting and before each row
+        bool processEvents = true;            // before starting, after each page, every 100 ms
     };
     // One pass over the data set from its first record: true when it ran to
     // the end, false when it was stopped. The date is taken once.

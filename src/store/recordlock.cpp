@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QHash>
 #include <QMap>
+#include <algorithm>
+#include <vector>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +19,21 @@ struct RecordLocks::Shared
     QString path;
     int fd = -1;
     QHash<qint64, int> held; // key -> number of holders in this process
+    struct Run
+    {
+        const RecordLocks *owner;
+        qint64 first;
+        qint64 end;
+    };
+    std::vector<Run> runs; // the runs the users of the file in this process hold
+
+    bool covered(qint64 key, const RecordLocks *except = nullptr) const
+    {
+        for (const Run &run : runs)
+            if (run.owner != except && key >= run.first && key < run.end)
+                return true;
+        return false;
+    }
 
     ~Shared()
     {
@@ -34,14 +51,14 @@ QMap<QString, std::weak_ptr<RecordLocks::Shared>> &registry()
     return map;
 }
 
-bool setLock(int fd, short type, qint64 key)
+bool setLock(int fd, short type, qint64 key, qint64 length = 1)
 {
     struct flock fl;
     std::memset(&fl, 0, sizeof fl);
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(key);
-    fl.l_len = 1;
+    fl.l_len = static_cast<off_t>(length);
     return ::fcntl(fd, F_SETLK, &fl) == 0;
 }
 
@@ -64,14 +81,17 @@ RecordLocks::RecordLocks(const QString &sideFile)
     map.insert(sideFile, m_shared);
 }
 
-RecordLocks::~RecordLocks() = default;
+RecordLocks::~RecordLocks()
+{
+    releaseRun();
+}
 
 void RecordLocks::lock(qint64 key)
 {
     if (key < 0)
         return;
     int &count = m_shared->held[key];
-    if (count == 0 && !setLock(m_shared->fd, F_WRLCK, key)) {
+    if (count == 0 && !m_shared->covered(key) && !setLock(m_shared->fd, F_WRLCK, key)) {
         m_shared->held.remove(key);
         if (errno == EACCES || errno == EAGAIN)
             throw StoreError(QStringLiteral("Record locked by another user"));
@@ -88,7 +108,48 @@ void RecordLocks::unlock(qint64 key)
         return;
     if (--it.value() == 0) {
         m_shared->held.erase(it);
-        setLock(m_shared->fd, F_UNLCK, key);
+        if (!m_shared->covered(key))
+            setLock(m_shared->fd, F_UNLCK, key);
+    }
+}
+
+bool RecordLocks::lockRun(qint64 first, int count)
+{
+    releaseRun();
+    if (first < 0 || count < 1)
+        return false;
+    if (!setLock(m_shared->fd, F_WRLCK, first, count))
+        return false;
+    m_shared->runs.push_back({this, first, first + count});
+    return true;
+}
+
+bool RecordLocks::inRun(qint64 key) const
+{
+    for (const Shared::Run &run : m_shared->runs)
+        if (run.owner == this && key >= run.first && key < run.end)
+            return true;
+    return false;
+}
+
+void RecordLocks::releaseRun()
+{
+    auto &runs = m_shared->runs;
+    const auto it = std::find_if(runs.begin(), runs.end(), [this](const Shared::Run &run) { return run.owner == this; });
+    if (it == runs.end())
+        return;
+    const Shared::Run run = *it;
+    runs.erase(it);
+    // The records of the run that are still held, alone or by another run,
+    // stay locked; the rest are let go a stretch at a time.
+    qint64 start = run.first;
+    for (qint64 key = run.first; key <= run.end; ++key) {
+        const bool keep = key < run.end && (m_shared->held.contains(key) || m_shared->covered(key));
+        if (key == run.end || keep) {
+            if (key > start)
+                setLock(m_shared->fd, F_UNLCK, start, key - start);
+            start = key + 1;
+        }
     }
 }
 

@@ -23,6 +23,14 @@ public:
     void lock(qint64 key);
     void unlock(qint64 key);
 
+    // A run of records locked with one call, for a walk that edits them in
+    // turn: lock() and unlock() of a record inside it cost no system call.
+    // One run at a time: taking the next lets the last one go. False, and
+    // nothing locked, when another process holds any of them.
+    bool lockRun(qint64 first, int count);
+    bool inRun(qint64 key) const;
+    void releaseRun();
+
     struct Shared; // the descriptor and the keys this process holds
 
 private:

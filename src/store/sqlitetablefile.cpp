@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -94,20 +95,6 @@ QVariant bindable(const FieldDef &field, const QVariant &value)
 
 } // namespace
 
-// QSqlQuery::bindValue formats a placeholder name for every call, which
-// costs as much as SQLite's own work on a short row. Bound values stay bound
-// across executions, so a value equal to the one already bound is left alone.
-void SqliteTableFile::Binder::bind(QSqlQuery &query, int index, const QVariant &value)
-{
-    if (index >= int(m_bound.size()))
-        m_bound.resize(size_t(index) + 1);
-    std::optional<QVariant> &bound = m_bound[size_t(index)];
-    if (bound && sameBinding(*bound, value))
-        return;
-    query.bindValue(index, value);
-    bound = value;
-}
-
 SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool create)
     : TableFile(def), m_path(path), m_bulkCommitEvery(kBulkCommitEvery)
 {
@@ -133,14 +120,14 @@ SqliteTableFile::~SqliteTableFile()
     closeConnection();
 }
 
-// Every query of the connection goes before the connection itself.
+// Every statement of the connection goes before the connection itself.
 void SqliteTableFile::closeConnection()
 {
     m_partialUpdates.clear();
     m_references.clear();
-    for (auto *query : {&m_insert, &m_update, &m_remove, &m_read, &m_readMany, &m_versionQuery, &m_begin,
-                        &m_commit, &m_rollback})
-        query->reset();
+    for (Statement *statement : {&m_insert, &m_update, &m_remove, &m_read, &m_readMany, &m_readStretch,
+                                 &m_versionQuery, &m_begin, &m_commit, &m_rollback})
+        *statement = Statement();
     m_db.close();
     m_db = QSqlDatabase();
     QSqlDatabase::removeDatabase(m_connection);
@@ -209,24 +196,22 @@ void SqliteTableFile::openConnection(bool create)
             sets << t.quotedField(i) + QStringLiteral(" = ?");
     }
     const QString key = t.quotedField(t.keyField);
-    m_insert = std::make_unique<QSqlQuery>(prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                                       .arg(t.sqlName, names.join(QLatin1Char(',')),
-                                                            marks.join(QLatin1Char(',')))));
-    m_update = std::make_unique<QSqlQuery>(prepare(
-        QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t.sqlName, sets.join(QLatin1Char(',')), key)));
-    m_remove = std::make_unique<QSqlQuery>(prepare(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t.sqlName, key)));
-    m_read = std::make_unique<QSqlQuery>(
-        prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?").arg(names.join(QLatin1Char(',')), t.sqlName, key)));
+    m_insert = compile(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                           .arg(t.sqlName, names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+    m_update = compile(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(t.sqlName, sets.join(QLatin1Char(',')), key));
+    m_remove = compile(QStringLiteral("DELETE FROM %1 WHERE %2 = ?").arg(t.sqlName, key));
+    m_read = compile(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = ?").arg(names.join(QLatin1Char(',')), t.sqlName, key));
     QStringList many;
     for (int i = 0; i < kReadManyBatch; ++i)
         many << QStringLiteral("?");
-    m_readMany = std::make_unique<QSqlQuery>(prepare(QStringLiteral("SELECT %1 FROM %2 WHERE %3 IN (%4)")
-                                                         .arg(names.join(QLatin1Char(',')), t.sqlName, key,
-                                                              many.join(QLatin1Char(',')))));
-    m_versionQuery = std::make_unique<QSqlQuery>(prepare(QStringLiteral("PRAGMA data_version")));
-    m_begin = std::make_unique<QSqlQuery>(prepare(QStringLiteral("BEGIN IMMEDIATE")));
-    m_commit = std::make_unique<QSqlQuery>(prepare(QStringLiteral("COMMIT")));
-    m_rollback = std::make_unique<QSqlQuery>(prepare(QStringLiteral("ROLLBACK")));
+    m_readMany = compile(QStringLiteral("SELECT %1 FROM %2 WHERE %3 IN (%4)")
+                             .arg(names.join(QLatin1Char(',')), t.sqlName, key, many.join(QLatin1Char(','))));
+    m_readStretch = compile(
+        QStringLiteral("SELECT %1 FROM %2 WHERE %3 BETWEEN ? AND ?").arg(names.join(QLatin1Char(',')), t.sqlName, key));
+    m_versionQuery = compile(QStringLiteral("PRAGMA data_version"));
+    m_begin = compile(QStringLiteral("BEGIN IMMEDIATE"));
+    m_commit = compile(QStringLiteral("COMMIT"));
+    m_rollback = compile(QStringLiteral("ROLLBACK"));
     stamp();
 
     // Ours, and every statement compiles against it: now the journal may be
@@ -456,9 +441,13 @@ QString SqliteTableFile::sqlState(const QString &sql)
 
 void SqliteTableFile::fail(const QSqlError &error, const QString &what)
 {
-    const int code = error.nativeErrorCode().toInt() & 0xff;
+    fail(error.nativeErrorCode().toInt(), error.databaseText().isEmpty() ? error.text() : error.databaseText(), what);
+}
+
+void SqliteTableFile::fail(int nativeCode, const QString &detail, const QString &what)
+{
+    const int code = nativeCode & 0xff;
     const QString table = fileName(m_path);
-    const QString detail = error.databaseText().isEmpty() ? error.text() : error.databaseText();
     QString text;
     switch (code) {
     case kBusy:
@@ -493,19 +482,130 @@ void SqliteTableFile::fail(const QSqlError &error, const QString &what)
     throw StoreError(text);
 }
 
+SqliteTableFile::Statement::~Statement()
+{
+    sqlite3_finalize(m_statement);
+}
+
+SqliteTableFile::Statement &SqliteTableFile::Statement::operator=(Statement &&other) noexcept
+{
+    if (this != &other) {
+        sqlite3_finalize(m_statement);
+        m_statement = std::exchange(other.m_statement, nullptr);
+    }
+    return *this;
+}
+
+SqliteTableFile::Statement SqliteTableFile::compile(const QString &sql)
+{
+    const QByteArray text = sql.toUtf8();
+    sqlite3_stmt *raw = nullptr;
+    if (sqlite3_prepare_v3(handle(), text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &raw, nullptr)
+        != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        failLast(QStringLiteral("opening"));
+    }
+    return Statement(raw);
+}
+
+void SqliteTableFile::failLast(const QString &what)
+{
+    sqlite3 *db = handle();
+    fail(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)), what);
+}
+
+bool SqliteTableFile::step(const Statement &statement, const QString &what)
+{
+    const int rc = sqlite3_step(statement.get());
+    if (rc == SQLITE_ROW)
+        return true;
+    if (rc == SQLITE_DONE)
+        return false;
+    sqlite3 *db = handle();
+    const int code = sqlite3_extended_errcode(db);
+    const QString detail = QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_reset(statement.get());
+    fail(code, detail, what);
+}
+
+void SqliteTableFile::run(const Statement &statement, const QString &what)
+{
+    step(statement, what);
+    sqlite3_reset(statement.get());
+}
+
+void SqliteTableFile::bind(const Statement &statement, int index, const QVariant &value)
+{
+    sqlite3_stmt *s = statement.get();
+    int rc = SQLITE_OK;
+    if (!value.isValid() || value.isNull()) {
+        rc = sqlite3_bind_null(s, index);
+    } else {
+        switch (value.typeId()) {
+        case QMetaType::Double:
+        case QMetaType::Float:
+            rc = sqlite3_bind_double(s, index, value.toDouble());
+            break;
+        case QMetaType::LongLong:
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::Short:
+        case QMetaType::Bool:
+            rc = sqlite3_bind_int64(s, index, value.toLongLong());
+            break;
+        default: {
+            const QByteArray text = value.toString().toUtf8();
+            rc = sqlite3_bind_text(s, index, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+            break;
+        }
+        }
+    }
+    if (rc != SQLITE_OK)
+        failLast(QStringLiteral("writing"));
+}
+
 // A value the program cannot read (named to the user when the file was
-// opened) reads as blank; the rest of the record is read as usual.
-Record SqliteTableFile::fetch(QSqlQuery &query) const
+// opened) reads as blank; one of another type than its field's is taken
+// when it converts, as the values of the field's own type are.
+Record SqliteTableFile::readRow(sqlite3_stmt *statement) const
 {
     const TableDef &t = def();
-    Record record(t.fields.size());
-    for (int i = 0; i < t.fields.size(); ++i) {
-        const QVariant v = query.value(i);
-        if (v.isNull())
+    const int count = int(t.fields.size());
+    Record record(count);
+    for (int i = 0; i < count; ++i) {
+        const int type = sqlite3_column_type(statement, i);
+        if (type == SQLITE_NULL)
             continue;
-        try {
-            record[i] = normalise(t.fields[i], v);
-        } catch (const StoreError &) {
+        const FieldType field = t.fields[i].type;
+        if (field == FieldType::Float && type == SQLITE_FLOAT) {
+            record[i] = sqlite3_column_double(statement, i);
+        } else if ((field == FieldType::AutoInc || field == FieldType::SmallInt) && type == SQLITE_INTEGER) {
+            record[i] = qint64(sqlite3_column_int64(statement, i));
+        } else if (field == FieldType::Text && type == SQLITE_TEXT) {
+            record[i] = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, i)),
+                                          sqlite3_column_bytes(statement, i));
+        } else {
+            QVariant value;
+            switch (type) {
+            case SQLITE_INTEGER:
+                value = qint64(sqlite3_column_int64(statement, i));
+                break;
+            case SQLITE_FLOAT:
+                value = sqlite3_column_double(statement, i);
+                break;
+            case SQLITE_TEXT:
+                value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(statement, i)),
+                                          sqlite3_column_bytes(statement, i));
+                break;
+            default:
+                value = QByteArray(static_cast<const char *>(sqlite3_column_blob(statement, i)),
+                                   sqlite3_column_bytes(statement, i));
+                break;
+            }
+            try {
+                record[i] = normalise(t.fields[i], value);
+            } catch (const StoreError &) {
+            }
         }
     }
     return record;
@@ -513,24 +613,50 @@ Record SqliteTableFile::fetch(QSqlQuery &query) const
 
 std::optional<Record> SqliteTableFile::read(qint64 key)
 {
-    m_read->bindValue(0, key);
-    exec(*m_read, QStringLiteral("reading"));
+    sqlite3_bind_int64(m_read.get(), 1, key);
     std::optional<Record> result;
-    if (m_read->next())
-        result = fetch(*m_read);
-    m_read->finish();
+    if (step(m_read, QStringLiteral("reading")))
+        result = readRow(m_read.get());
+    sqlite3_reset(m_read.get());
     return result;
 }
 
+// Records are mostly added in the order of their chainage, so the keys a
+// view asks for often run on one from the other: such a run is read as one
+// stretch of the table, the rest key by key in batches.
 void SqliteTableFile::readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink)
 {
-    for (int start = 0; start < keys.size(); start += kReadManyBatch) {
-        for (int i = 0; i < kReadManyBatch; ++i)
-            m_readMany->bindValue(i, start + i < keys.size() ? QVariant(keys[start + i]) : QVariant(qint64(-1)));
-        exec(*m_readMany, QStringLiteral("reading"));
-        while (m_readMany->next())
-            sink(fetch(*m_readMany));
-        m_readMany->finish();
+    constexpr int kShortestStretch = 8;
+    std::vector<qint64> sorted(keys.begin(), keys.end());
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    std::vector<qint64> single;
+    std::vector<Record> batch;
+    auto drain = [&](const Statement &statement) {
+        batch.clear();
+        while (step(statement, QStringLiteral("reading")))
+            batch.push_back(readRow(statement.get()));
+        sqlite3_reset(statement.get());
+        for (Record &record : batch)
+            sink(std::move(record));
+    };
+    for (size_t first = 0; first < sorted.size();) {
+        size_t end = first + 1;
+        while (end < sorted.size() && sorted[end] == sorted[end - 1] + 1)
+            ++end;
+        if (end - first >= size_t(kShortestStretch)) {
+            sqlite3_bind_int64(m_readStretch.get(), 1, sorted[first]);
+            sqlite3_bind_int64(m_readStretch.get(), 2, sorted[end - 1]);
+            drain(m_readStretch);
+        } else {
+            single.insert(single.end(), sorted.begin() + qsizetype(first), sorted.begin() + qsizetype(end));
+        }
+        first = end;
+    }
+    for (size_t start = 0; start < single.size(); start += kReadManyBatch) {
+        for (size_t i = 0; i < size_t(kReadManyBatch); ++i)
+            sqlite3_bind_int64(m_readMany.get(), int(i) + 1, start + i < single.size() ? single[start + i] : -1);
+        drain(m_readMany);
     }
 }
 
@@ -560,6 +686,9 @@ QString SqliteTableFile::scanSql(const ScanSpec &scan, const QStringList &column
     return sql;
 }
 
+// Keys and records in bulk: straight through SQLite's own interface, which
+// reads a Section of a million Supports several times faster than
+// QSqlQuery's value by value.
 void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
 {
     const TableDef &t = def();
@@ -567,25 +696,22 @@ void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qi
     for (int f : scan.orderFields)
         columns << t.quotedField(f);
     QVariantList binds;
-    QSqlQuery query = prepare(scanSql(scan, columns, binds));
+    const Statement statement = compile(scanSql(scan, columns, binds));
     for (int i = 0; i < binds.size(); ++i)
-        query.bindValue(i, binds[i]);
-    exec(query, QStringLiteral("reading"));
+        bind(statement, i + 1, binds[i]);
     double values[4] = {0, 0, 0, 0};
     const int n = std::min<int>(scan.orderFields.size(), 4);
-    while (query.next()) {
+    sqlite3_stmt *s = statement.get();
+    while (step(statement, QStringLiteral("reading"))) {
         for (int i = 0; i < n; ++i) {
-            const QVariant v = query.value(i + 1);
-            const bool number = v.typeId() == QMetaType::Double || v.typeId() == QMetaType::LongLong;
-            values[i] = number ? v.toDouble() : -std::numeric_limits<double>::infinity();
+            const int type = sqlite3_column_type(s, i + 1);
+            values[i] = type == SQLITE_FLOAT || type == SQLITE_INTEGER ? sqlite3_column_double(s, i + 1)
+                                                                       : -std::numeric_limits<double>::infinity();
         }
-        sink(query.value(0).toLongLong(), values);
+        sink(sqlite3_column_int64(s, 0), values);
     }
 }
 
-// Whole records in bulk: straight through SQLite's own interface, which
-// reads a Section of 100,000 Supports several times faster than QSqlQuery's
-// value by value. The table is STRICT, so each column holds its field's type.
 void SqliteTableFile::scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink)
 {
     const TableDef &t = def();
@@ -593,56 +719,11 @@ void SqliteTableFile::scanRecords(const ScanSpec &scan, const std::function<void
     for (int f = 0; f < t.fields.size(); ++f)
         columns << t.quotedField(f);
     QVariantList binds;
-    const QByteArray sql = scanSql(scan, columns, binds).toUtf8();
-    sqlite3 *db = handle();
-    auto failed = [&] {
-        fail(QSqlError(QString(), QString::fromUtf8(sqlite3_errmsg(db)), QSqlError::StatementError,
-                       QString::number(sqlite3_extended_errcode(db))),
-             QStringLiteral("reading"));
-    };
-    sqlite3_stmt *raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.constData(), int(sql.size()), &raw, nullptr) != SQLITE_OK)
-        failed();
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt *)> statement(raw, &sqlite3_finalize);
-    for (int i = 0; i < binds.size(); ++i) {
-        const QVariant &v = binds[i];
-        int rc = SQLITE_OK;
-        if (!v.isValid() || v.isNull())
-            rc = sqlite3_bind_null(raw, i + 1);
-        else if (v.typeId() == QMetaType::Double)
-            rc = sqlite3_bind_double(raw, i + 1, v.toDouble());
-        else if (v.typeId() == QMetaType::QString)
-            rc = sqlite3_bind_text(raw, i + 1, v.toString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
-        else
-            rc = sqlite3_bind_int64(raw, i + 1, v.toLongLong());
-        if (rc != SQLITE_OK)
-            failed();
-    }
-    const int count = int(t.fields.size());
-    int rc;
-    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-        Record record(count);
-        for (int i = 0; i < count; ++i) {
-            if (sqlite3_column_type(raw, i) == SQLITE_NULL)
-                continue;
-            switch (t.fields[i].type) {
-            case FieldType::Float:
-                record[i] = sqlite3_column_double(raw, i);
-                break;
-            case FieldType::Text:
-                record[i] = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(raw, i)),
-                                              sqlite3_column_bytes(raw, i));
-                break;
-            case FieldType::AutoInc:
-            case FieldType::SmallInt:
-                record[i] = qint64(sqlite3_column_int64(raw, i));
-                break;
-            }
-        }
-        sink(std::move(record));
-    }
-    if (rc != SQLITE_DONE)
-        failed();
+    const Statement statement = compile(scanSql(scan, columns, binds));
+    for (int i = 0; i < binds.size(); ++i)
+        bind(statement, i + 1, binds[i]);
+    while (step(statement, QStringLiteral("reading")))
+        sink(readRow(statement.get()));
 }
 
 FileStamp SqliteTableFile::stamp()
@@ -650,10 +731,9 @@ FileStamp SqliteTableFile::stamp()
     // While this connection holds the write transaction nobody else can
     // commit, so the version read at its start stays true.
     if (!(m_inTransaction && m_versionKnownInTransaction)) {
-        exec(*m_versionQuery, QStringLiteral("reading"));
-        if (m_versionQuery->next())
-            m_dataVersion = m_versionQuery->value(0).toLongLong();
-        m_versionQuery->finish();
+        if (step(m_versionQuery, QStringLiteral("reading")))
+            m_dataVersion = sqlite3_column_int64(m_versionQuery.get(), 0);
+        sqlite3_reset(m_versionQuery.get());
         m_versionKnownInTransaction = m_inTransaction;
     }
     return {m_dataVersion, m_ownWrites};
@@ -667,43 +747,32 @@ void SqliteTableFile::apply(const Write &w)
     switch (w.kind) {
     case Write::Insert:
         for (int i = 0; i < t.fields.size(); ++i)
-            m_insertBinder.bind(*m_insert, i, bindable(t.fields[i], w.record.value(i)));
-        exec(*m_insert, QStringLiteral("writing"));
-        m_lastInsertKey = m_insert->lastInsertId().toLongLong();
-        m_insert->finish();
+            bind(m_insert, i + 1, bindable(t.fields[i], w.record.value(i)));
+        run(m_insert, QStringLiteral("writing"));
+        m_lastInsertKey = sqlite3_last_insert_rowid(handle());
         break;
     case Write::Update: {
-        QSqlQuery *query = m_update.get();
-        Binder *binder = &m_updateBinder;
-        if (w.fields != 0) {
-            PartialUpdate &partial = partialUpdate(w.fields);
-            query = partial.query.get();
-            binder = &partial.binder;
-        }
+        const Statement &statement = w.fields != 0 ? partialUpdate(w.fields) : m_update;
         int n = 0;
         for (int i = 0; i < t.fields.size(); ++i)
             if (i != t.keyField && (w.fields == 0 || (w.fields >> i & 1)))
-                binder->bind(*query, n++, bindable(t.fields[i], w.record.value(i)));
-        binder->bind(*query, n, w.key);
-        exec(*query, QStringLiteral("writing"));
-        const int rows = query->numRowsAffected();
-        query->finish();
-        if (rows == 0)
+                bind(statement, ++n, bindable(t.fields[i], w.record.value(i)));
+        sqlite3_bind_int64(statement.get(), n + 1, w.key);
+        run(statement, QStringLiteral("writing"));
+        if (sqlite3_changes(handle()) == 0)
             throw StoreError(QStringLiteral("The record was deleted by another user"));
         break;
     }
     case Write::Remove:
-        m_remove->bindValue(0, w.key);
-        exec(*m_remove, QStringLiteral("deleting from"));
-        m_remove->finish();
+        sqlite3_bind_int64(m_remove.get(), 1, w.key);
+        run(m_remove, QStringLiteral("deleting from"));
         break;
     }
 }
 
 void SqliteTableFile::begin()
 {
-    exec(*m_begin, QStringLiteral("writing"));
-    m_begin->finish();
+    run(m_begin, QStringLiteral("writing"));
     m_inTransaction = true;
     m_versionKnownInTransaction = false;
     for (Reference &r : m_references)
@@ -795,9 +864,7 @@ void SqliteTableFile::removeReferenced(qint64 key)
             apply(Write{Write::Remove, {}, key});
             commit();
         } catch (const SystemError &) {
-            m_rollback->exec();
-            m_rollback->finish();
-            m_inTransaction = false;
+            rollbackQuietly();
             throw;
         }
         ++m_ownWrites;
@@ -814,14 +881,35 @@ void SqliteTableFile::removeReferenced(qint64 key)
 
 void SqliteTableFile::commit()
 {
-    if (!m_commit->exec()) {
-        const QSqlError error = m_commit->lastError();
-        m_commit->finish();
-        fail(error, QStringLiteral("saving"));
-    }
-    m_commit->finish();
-    m_inTransaction = false;
+    if (!tryCommit())
+        fail(m_lastCode, m_lastDetail, QStringLiteral("saving"));
     m_bulkWrites.clear();
+}
+
+bool SqliteTableFile::tryCommit()
+{
+    if (sqlite3_step(m_commit.get()) == SQLITE_DONE) {
+        sqlite3_reset(m_commit.get());
+        m_inTransaction = false;
+        return true;
+    }
+    sqlite3 *db = handle();
+    m_lastCode = sqlite3_extended_errcode(db);
+    m_lastDetail = QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_reset(m_commit.get());
+    // A refused commit may have rolled everything back already.
+    if (sqlite3_get_autocommit(db))
+        m_inTransaction = false;
+    return false;
+}
+
+void SqliteTableFile::rollbackQuietly() noexcept
+{
+    // SQLite may have rolled back by itself already (a full disk does); the
+    // statement then fails harmlessly.
+    sqlite3_step(m_rollback.get());
+    sqlite3_reset(m_rollback.get());
+    m_inTransaction = false;
 }
 
 void SqliteTableFile::write(Write &&w)
@@ -831,18 +919,14 @@ void SqliteTableFile::write(Write &&w)
         try {
             apply(w);
         } catch (const SystemError &) {
-            m_rollback->exec();
-            m_rollback->finish();
-            m_inTransaction = false;
+            rollbackQuietly();
             throw;
         }
         try {
             commit();
         } catch (const SystemError &) {
             // Whatever the file holds now is the truth: the views read it again.
-            m_rollback->exec();
-            m_rollback->finish();
-            m_inTransaction = false;
+            rollbackQuietly();
             ++m_ownWrites;
             throw;
         }
@@ -890,11 +974,7 @@ void SqliteTableFile::rescueBulk(BulkFailure failure)
         if (failure == BulkFailure::Commit) {
             earlier.pop_back();
             rewrite(earlier);
-        } else if (m_commit->exec()) {
-            m_commit->finish();
-            m_inTransaction = false;
-        } else {
-            m_commit->finish();
+        } else if (!tryCommit()) {
             rewrite(earlier);
         }
     } catch (const SystemError &e) {
@@ -913,20 +993,15 @@ void SqliteTableFile::rescueBulk(BulkFailure failure)
 void SqliteTableFile::rewrite(const std::vector<Write> &writes)
 {
     ++m_ownWrites;
-    m_rollback->exec();
-    m_rollback->finish();
-    m_inTransaction = false;
+    rollbackQuietly();
     try {
         begin();
         for (const Write &w : writes)
             apply(w);
         commit();
     } catch (const SystemError &) {
-        if (m_inTransaction) {
-            m_rollback->exec();
-            m_rollback->finish();
-            m_inTransaction = false;
-        }
+        if (m_inTransaction)
+            rollbackQuietly();
         throw;
     }
 }
@@ -969,13 +1044,19 @@ void SqliteTableFile::updateChanged(const Record &record, const Record &onDisk)
         if (!sameBinding(record.value(i), onDisk.value(i)))
             fields |= quint64(1) << i;
     }
+    // Nothing changed inside a write transaction: the record on disk is the
+    // one told (nobody else can write before the commit), so nothing is
+    // written. Outside one, the whole record is written, which also finds a
+    // record that another user deleted meanwhile.
+    if (fields == 0 && m_inTransaction && t.fields.size() <= 64)
+        return;
     // Nothing changed, or everything: the whole record is written.
-    if (fields == all || t.fields.size() > 64)
+    if (fields == 0 || fields == all || t.fields.size() > 64)
         fields = 0;
     write(Write{Write::Update, record, record.value(t.keyField).toLongLong(), fields});
 }
 
-SqliteTableFile::PartialUpdate &SqliteTableFile::partialUpdate(quint64 fields)
+const SqliteTableFile::Statement &SqliteTableFile::partialUpdate(quint64 fields)
 {
     auto it = m_partialUpdates.find(fields);
     if (it != m_partialUpdates.end())
@@ -985,11 +1066,10 @@ SqliteTableFile::PartialUpdate &SqliteTableFile::partialUpdate(quint64 fields)
     for (int i = 0; i < t.fields.size(); ++i)
         if (i != t.keyField && (fields >> i & 1))
             sets << t.quotedField(i) + QStringLiteral(" = ?");
-    PartialUpdate partial;
-    partial.query = std::make_unique<QSqlQuery>(prepare(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                                                            .arg(t.sqlName, sets.join(QLatin1Char(',')),
-                                                                 t.quotedField(t.keyField))));
-    return m_partialUpdates.emplace(fields, std::move(partial)).first->second;
+    return m_partialUpdates
+        .emplace(fields, compile(QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                                     .arg(t.sqlName, sets.join(QLatin1Char(',')), t.quotedField(t.keyField))))
+        .first->second;
 }
 
 void SqliteTableFile::remove(qint64 key)
@@ -1016,6 +1096,13 @@ void SqliteTableFile::endBulk()
         return;
     if (--m_bulkDepth > 0)
         return;
+    // The records locked ahead are let go once the scope's writes are saved
+    // (or have failed for good).
+    struct ReleaseRun
+    {
+        RecordLocks &locks;
+        ~ReleaseRun() { locks.releaseRun(); }
+    } release{*m_locks};
     if (!m_inTransaction)
         return;
     try {
@@ -1050,6 +1137,7 @@ void SqliteTableFile::commitTransaction()
         rollbackTransaction();
         throw;
     }
+    m_locks->releaseRun();
 }
 
 void SqliteTableFile::rollbackTransaction() noexcept
@@ -1058,11 +1146,9 @@ void SqliteTableFile::rollbackTransaction() noexcept
         return;
     m_atomic = false;
     m_bulkDepth = 0;
-    // SQLite may have rolled back by itself already (a full disk does); the
-    // statement then fails harmlessly. The views read the file again.
-    m_rollback->exec();
-    m_rollback->finish();
-    m_inTransaction = false;
+    // The views read the file again.
+    rollbackQuietly();
+    m_locks->releaseRun();
     ++m_ownWrites;
 }
 
@@ -1074,6 +1160,16 @@ void SqliteTableFile::lockRecord(qint64 key)
 void SqliteTableFile::unlockRecord(qint64 key)
 {
     m_locks->unlock(key);
+}
+
+bool SqliteTableFile::lockRecordRun(qint64 first, int count)
+{
+    return m_bulkDepth > 0 && m_locks->lockRun(first, count);
+}
+
+bool SqliteTableFile::inLockedRun(qint64 key) const
+{
+    return m_bulkDepth > 0 && m_locks->inRun(key);
 }
 
 void SqliteTableFile::setBulkCommitInterval(int writes)

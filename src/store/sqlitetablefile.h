@@ -9,15 +9,19 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace store {
 
-// A table kept in an SQLite file of its own, reached through Qt's QSQLITE
+// A table kept in an SQLite file of its own, opened through Qt's QSQLITE
 // driver: WAL journal, synchronous commits, a busy timeout, and every value
-// bound as a parameter.
+// bound as a parameter. The statements of every record's path (reading,
+// writing, the transactions, the change check) go straight to SQLite's own
+// interface, which costs a fraction of QSqlQuery's per call.
 class SqliteTableFile : public TableFile
 {
 public:
@@ -50,6 +54,8 @@ public:
 
     void lockRecord(qint64 key) override;
     void unlockRecord(qint64 key) override;
+    bool lockRecordRun(qint64 first, int count) override;
+    bool inLockedRun(qint64 key) const override;
 
     void setTestPragma(const QString &name, qint64 value) override;
     void setBulkCommitInterval(int writes) override;
@@ -64,6 +70,35 @@ private:
         qint64 key;
         quint64 fields = 0; // an update's fields to write, one bit each; 0: all
     };
+
+    // A statement prepared once, finalized with its owner.
+    class Statement
+    {
+    public:
+        Statement() = default;
+        explicit Statement(sqlite3_stmt *statement) : m_statement(statement) {}
+        ~Statement();
+        Statement(Statement &&other) noexcept : m_statement(std::exchange(other.m_statement, nullptr)) {}
+        Statement &operator=(Statement &&other) noexcept;
+        sqlite3_stmt *get() const { return m_statement; }
+
+    private:
+        sqlite3_stmt *m_statement = nullptr;
+    };
+    Statement compile(const QString &sql);
+    // One step: true for a row, false when done; a failure resets the
+    // statement and throws.
+    bool step(const Statement &statement, const QString &what);
+    // Runs a statement that returns no rows and resets it.
+    void run(const Statement &statement, const QString &what);
+    void bind(const Statement &statement, int index, const QVariant &value);
+    Record readRow(sqlite3_stmt *statement) const;
+    [[noreturn]] void failLast(const QString &what);
+    // Rolls the open transaction back, whatever state SQLite left it in.
+    void rollbackQuietly() noexcept;
+    // A commit that may fail: false, the transaction still open or rolled
+    // back by SQLite, and the reason kept for failLast.
+    bool tryCommit();
 
     void openConnection(bool create);
     void closeConnection();
@@ -81,6 +116,7 @@ private:
     void execSql(const QString &sql, const QString &what);
     QString sqlState(const QString &sql);
     [[noreturn]] void fail(const QSqlError &error, const QString &what);
+    [[noreturn]] void fail(int code, const QString &detail, const QString &what);
 
     void apply(const Write &write);
     void write(Write &&write);
@@ -90,18 +126,6 @@ private:
     void rescueBulk(BulkFailure failure);
     void rewrite(const std::vector<Write> &writes);
     static int commitHook(void *file);
-    Record fetch(QSqlQuery &query) const;
-
-    // Binds the parameters of one prepared statement, skipping values that
-    // are bound already.
-    class Binder
-    {
-    public:
-        void bind(QSqlQuery &query, int index, const QVariant &value);
-
-    private:
-        std::vector<std::optional<QVariant>> m_bound;
-    };
 
     // A table that records of this one name, attached read-only to this
     // connection so that the named record is looked up inside the write
@@ -121,17 +145,13 @@ private:
     QSqlDatabase m_db;
     std::unique_ptr<RecordLocks> m_locks;
 
-    std::unique_ptr<QSqlQuery> m_insert, m_update, m_remove, m_read, m_readMany, m_versionQuery;
-    std::unique_ptr<QSqlQuery> m_begin, m_commit, m_rollback;
-    Binder m_insertBinder, m_updateBinder;
+    Statement m_insert, m_update, m_remove, m_read, m_readMany, m_readStretch, m_versionQuery;
+    Statement m_begin, m_commit, m_rollback;
     // Updates of some fields only, by the fields they write (prepared on first use).
-    struct PartialUpdate
-    {
-        std::unique_ptr<QSqlQuery> query;
-        Binder binder;
-    };
-    std::map<quint64, PartialUpdate> m_partialUpdates;
-    PartialUpdate &partialUpdate(quint64 fields);
+    std::map<quint64, Statement> m_partialUpdates;
+    const Statement &partialUpdate(quint64 fields);
+    int m_lastCode = 0;     // the last failure's SQLite code and text, for failLast
+    QString m_lastDetail;
 
     int m_bulkDepth = 0;
     // Inside an all-or-nothing transaction: no part-way commits, no rescue.

@@ -86,6 +86,14 @@ public:
     // Record locks for editing (see RecordLocks).
     virtual void lockRecord(qint64 key) = 0;
     virtual void unlockRecord(qint64 key) = 0;
+    // Inside a bulk scope, for a walk that edits one record after another:
+    // the records first, first + 1, ... (count of them) are locked at once,
+    // so that locking and unlocking each of them in turn costs nothing more.
+    // The run is let go when the next one is taken or the scope ends. False,
+    // and nothing locked, outside a bulk scope or when another user holds
+    // any of them (the walk then meets that record's lock when it gets there).
+    virtual bool lockRecordRun(qint64 first, int count) = 0;
+    virtual bool inLockedRun(qint64 key) const = 0;
 
     // For tests that simulate a refusing store with SQLite's own means:
     // "query_only" (a read-only store), "max_page_count" (a full disk) and

@@ -3,17 +3,11 @@
 #include "error.h"
 
 #include <QHash>
-#include <ext/pb_ds/assoc_container.hpp>
-#include <ext/pb_ds/tree_policy.hpp>
 #include <limits>
-#include <unordered_map>
 
 namespace store {
 
 namespace {
-
-using KeyTree = __gnu_pbds::tree<ViewKey, __gnu_pbds::null_type, std::less<ViewKey>, __gnu_pbds::rb_tree_tag,
-                                 __gnu_pbds::tree_order_statistics_node_update>;
 
 constexpr int kPrefetchBefore = 8;
 constexpr int kPrefetchAfter = 56;
@@ -40,27 +34,12 @@ bool sameRange(const QVariant &a, const QVariant &b)
 struct View::Keys
 {
     KeyTree tree;
-    std::unordered_map<qint64, ViewKey> members;
     QHash<qint64, Record> cache;
 
     void clear()
     {
         tree.clear();
-        members.clear();
         cache.clear();
-    }
-    void add(const ViewKey &key)
-    {
-        tree.insert(key);
-        members.emplace(key.id, key);
-    }
-    void drop(qint64 id)
-    {
-        auto it = members.find(id);
-        if (it == members.end())
-            return;
-        tree.erase(it->second);
-        members.erase(it);
     }
     void remember(const Record &record, int keyField)
     {
@@ -87,6 +66,7 @@ void View::setIndex(const QString &indexName)
         m_orderFields = index->fields;
         m_rangeField = index->fields.first();
     }
+    m_keyFields = scanSpec().orderFields;
     m_loaded = false;
 }
 
@@ -100,6 +80,7 @@ void View::setRange(const QVariant &value)
         return;
     m_ranged = true;
     m_rangeValue = normalise(def().fields[m_rangeField], value);
+    m_keyFields = scanSpec().orderFields;
     m_loaded = false;
 }
 
@@ -109,6 +90,7 @@ void View::clearRange()
         return;
     m_ranged = false;
     m_rangeValue = QVariant();
+    m_keyFields = scanSpec().orderFields;
     m_loaded = false;
 }
 
@@ -137,11 +119,10 @@ ViewKey View::keyOf(const Record &record) const
 {
     ViewKey key;
     key.id = record.value(def().keyField).toLongLong();
-    int n = 0;
-    for (int f : scanSpec().orderFields) {
-        const double v = orderValue(record.value(f));
-        (n++ == 0 ? key.a : key.b) = v;
-    }
+    if (!m_keyFields.isEmpty())
+        key.a = orderValue(record.value(m_keyFields[0]));
+    if (m_keyFields.size() > 1)
+        key.b = orderValue(record.value(m_keyFields[1]));
     return key;
 }
 
@@ -159,6 +140,7 @@ void View::reload()
     m_keys->clear();
     const ScanSpec scan = scanSpec();
     const int n = scan.orderFields.size();
+    KeyTree &tree = m_keys->tree;
     m_file.scanKeys(scan, [&](qint64 id, const double *order) {
         ViewKey key;
         key.id = id;
@@ -166,7 +148,7 @@ void View::reload()
             key.a = order[0];
         if (n > 1)
             key.b = order[1];
-        m_keys->add(key);
+        tree.append(key);
     });
     m_stamp = m_file.stamp();
     m_loaded = true;
@@ -176,12 +158,11 @@ void View::sync()
 {
     if (!m_loaded) {
         reload();
-        return;
-    }
-    if (m_file.stamp() != m_stamp) {
+    } else if (!(m_momentDepth > 0 && m_checkedInMoment) && m_file.stamp() != m_stamp) {
         ++m_reloads;
         reload();
     }
+    m_checkedInMoment = m_momentDepth > 0;
 }
 
 int View::count()
@@ -195,41 +176,73 @@ std::optional<ViewKey> View::keyAt(int position)
     sync();
     if (position < 0 || position >= static_cast<int>(m_keys->tree.size()))
         return std::nullopt;
-    return *m_keys->tree.find_by_order(position);
+    return m_keys->tree.at(position);
+}
+
+std::optional<Record> View::known(qint64 id)
+{
+    auto cached = m_keys->cache.constFind(id);
+    if (cached != m_keys->cache.constEnd())
+        return *cached;
+    std::optional<Record> record = m_file.read(id);
+    if (record)
+        m_keys->remember(*record, def().keyField);
+    return record;
+}
+
+std::optional<ViewKey> View::memberKey(qint64 id)
+{
+    const std::optional<Record> record = known(id);
+    if (!record || !belongs(*record))
+        return std::nullopt;
+    const ViewKey key = keyOf(*record);
+    if (m_keys->tree.find(key) < 0)
+        return std::nullopt;
+    return key;
 }
 
 int View::positionOf(const ViewKey &key)
 {
     sync();
-    auto it = m_keys->members.find(key.id);
-    if (it == m_keys->members.end())
-        return -1;
-    return static_cast<int>(m_keys->tree.order_of_key(it->second));
+    const qsizetype position = m_keys->tree.find(key);
+    if (position >= 0)
+        return static_cast<int>(position);
+    // The record may stand elsewhere now: its order values changed.
+    const std::optional<ViewKey> member = memberKey(key.id);
+    return member ? static_cast<int>(m_keys->tree.find(*member)) : -1;
 }
 
 int View::positionOfId(qint64 id)
 {
     sync();
-    auto it = m_keys->members.find(id);
-    if (it == m_keys->members.end())
-        return -1;
-    return static_cast<int>(m_keys->tree.order_of_key(it->second));
+    const std::optional<ViewKey> member = memberKey(id);
+    return member ? static_cast<int>(m_keys->tree.find(*member)) : -1;
 }
 
 QVector<qint64> View::ids()
 {
     sync();
+    return ids(0, static_cast<int>(m_keys->tree.size()));
+}
+
+QVector<qint64> View::ids(int position, int count)
+{
+    sync();
     QVector<qint64> result;
-    result.reserve(static_cast<int>(m_keys->tree.size()));
-    for (const ViewKey &key : m_keys->tree)
+    if (count <= 0)
+        return result;
+    result.reserve(std::min<qsizetype>(count, m_keys->tree.size()));
+    m_keys->tree.visitFrom(position, [&](const ViewKey &key) {
         result.push_back(key.id);
+        return result.size() < count;
+    });
     return result;
 }
 
 int View::lowerBound(const ViewKey &key)
 {
     sync();
-    return static_cast<int>(m_keys->tree.order_of_key(key));
+    return static_cast<int>(m_keys->tree.lowerBound(key));
 }
 
 std::optional<Record> View::row(int position)
@@ -238,7 +251,7 @@ std::optional<Record> View::row(int position)
     const int size = static_cast<int>(m_keys->tree.size());
     if (position < 0 || position >= size)
         return std::nullopt;
-    const qint64 id = m_keys->tree.find_by_order(position)->id;
+    const qint64 id = m_keys->tree.at(position).id;
     auto cached = m_keys->cache.constFind(id);
     if (cached != m_keys->cache.constEnd())
         return *cached;
@@ -247,14 +260,19 @@ std::optional<Record> View::row(int position)
     const int last = std::min(size, position + kPrefetchAfter);
     QVector<qint64> ids;
     ids.reserve(last - first);
-    auto it = m_keys->tree.find_by_order(first);
-    for (int i = first; i < last; ++i, ++it)
-        if (!m_keys->cache.contains(it->id))
-            ids.push_back(it->id);
+    int at = first;
+    m_keys->tree.visitFrom(first, [&](const ViewKey &key) {
+        if (!m_keys->cache.contains(key.id))
+            ids.push_back(key.id);
+        return ++at < last;
+    });
     if (m_keys->cache.size() + ids.size() >= kCacheLimit)
         m_keys->cache.clear();
     const int keyField = def().keyField;
-    m_file.readMany(ids, [&](Record &&record) { m_keys->cache.insert(record.value(keyField).toLongLong(), record); });
+    m_file.readMany(ids, [&](Record &&record) {
+        const qint64 key = record.value(keyField).toLongLong();
+        m_keys->cache.insert(key, std::move(record));
+    });
     cached = m_keys->cache.constFind(id);
     if (cached == m_keys->cache.constEnd()) {
         // The record vanished between the check and the read: another
@@ -269,13 +287,7 @@ std::optional<Record> View::row(int position)
 std::optional<Record> View::readFresh(qint64 id)
 {
     sync();
-    auto cached = m_keys->cache.constFind(id);
-    if (cached != m_keys->cache.constEnd())
-        return *cached;
-    std::optional<Record> record = m_file.read(id);
-    if (record)
-        m_keys->remember(*record, def().keyField);
-    return record;
+    return known(id);
 }
 
 // A write may have waited for another user's transaction (the busy
@@ -293,13 +305,25 @@ bool View::othersWroteMeanwhile(const FileStamp &before)
     return true;
 }
 
+// A write that failed may have rolled back more than itself: the next call
+// asks the file again, inside the same moment too.
+void View::writeFailed()
+{
+    m_checkedInMoment = false;
+}
+
 void View::insert(Record &record)
 {
     sync();
     const FileStamp before = m_stamp;
-    m_file.insert(record);
+    try {
+        m_file.insert(record);
+    } catch (...) {
+        writeFailed();
+        throw;
+    }
     if (!othersWroteMeanwhile(before) && belongs(record))
-        m_keys->add(keyOf(record));
+        m_keys->tree.insert(keyOf(record));
     m_keys->remember(record, def().keyField);
 }
 
@@ -307,18 +331,30 @@ void View::update(const Record &record)
 {
     sync();
     const FileStamp before = m_stamp;
+    const qint64 id = record.value(def().keyField).toLongLong();
     // After sync() a cached row is the record as the file holds it: any
     // change from outside or failed write of ours has emptied the cache.
-    auto onDisk = m_keys->cache.constFind(record.value(def().keyField).toLongLong());
-    if (onDisk != m_keys->cache.constEnd())
-        m_file.updateChanged(record, *onDisk);
-    else
-        m_file.update(record);
+    const std::optional<Record> onDisk = known(id);
+    try {
+        if (onDisk)
+            m_file.updateChanged(record, *onDisk);
+        else
+            m_file.update(record);
+    } catch (...) {
+        writeFailed();
+        throw;
+    }
     if (!othersWroteMeanwhile(before)) {
-        const qint64 id = record.value(def().keyField).toLongLong();
-        m_keys->drop(id);
-        if (belongs(record))
-            m_keys->add(keyOf(record));
+        const bool was = onDisk && belongs(*onDisk);
+        const bool is = belongs(record);
+        const ViewKey now = keyOf(record);
+        const std::optional<ViewKey> old = onDisk ? std::optional<ViewKey>(keyOf(*onDisk)) : std::nullopt;
+        if (!(was && is && *old == now)) {
+            if (was)
+                m_keys->tree.erase(*old);
+            if (is)
+                m_keys->tree.insert(now);
+        }
     }
     m_keys->remember(record, def().keyField);
 }
@@ -327,9 +363,15 @@ void View::remove(qint64 id)
 {
     sync();
     const FileStamp before = m_stamp;
-    m_file.remove(id);
-    if (!othersWroteMeanwhile(before))
-        m_keys->drop(id);
+    const std::optional<Record> onDisk = known(id);
+    try {
+        m_file.remove(id);
+    } catch (...) {
+        writeFailed();
+        throw;
+    }
+    if (!othersWroteMeanwhile(before) && onDisk && belongs(*onDisk))
+        m_keys->tree.erase(keyOf(*onDisk));
     m_keys->cache.remove(id);
 }
 

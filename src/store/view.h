@@ -1,6 +1,7 @@
 #pragma once
 
 #include "condition.h"
+#include "keytree.h"
 #include "tablefile.h"
 
 #include <memory>
@@ -8,23 +9,14 @@
 
 namespace store {
 
-// The place of a record in a view's order: the values of the order fields
-// and, for ties, the record's key.
-struct ViewKey
-{
-    double a = 0;
-    double b = 0;
-    qint64 id = 0;
-    auto operator<=>(const ViewKey &) const = default;
-};
-
 // The records of a table that a cursor offers: ordered by an index (or by
 // the key), restricted to the records whose first index field equals a value,
 // and narrowed by a filter condition. The view keeps the ordered keys of its
-// records in memory (an order-statistic tree), so counts, positions and moves
-// cost O(log n); rows are read from the file in small batches and cached.
-// Writes go through the view, which keeps itself up to date; changes made by
-// other processes are noticed at the next call and the keys are read again.
+// records in memory (a counted B+-tree), so counts, positions and moves cost
+// O(log n); rows are read from the file in small batches and cached. Writes
+// go through the view, which keeps itself up to date; changes made by other
+// processes are noticed at the next call (or, inside a Moment, at its first
+// call) and the keys are read again.
 class View
 {
 public:
@@ -47,12 +39,33 @@ public:
     void setFilter(const std::optional<Condition> &condition);
     const std::optional<Condition> &filter() const { return m_filter; }
 
+    // One operation of a cursor: the file is asked once, at the first call
+    // inside the moment, whether others changed it, not at every call.
+    // Moments nest.
+    class Moment
+    {
+    public:
+        explicit Moment(View &view) : m_view(view) { ++m_view.m_momentDepth; }
+        ~Moment()
+        {
+            if (--m_view.m_momentDepth == 0)
+                m_view.m_checkedInMoment = false;
+        }
+        Moment(const Moment &) = delete;
+        Moment &operator=(const Moment &) = delete;
+
+    private:
+        View &m_view;
+    };
+
     int count();
     // 0-based positions.
     std::optional<ViewKey> keyAt(int position);
     int positionOf(const ViewKey &key);   // -1 when the key is not in the view
     int positionOfId(qint64 id);          // -1 when no record of the view has that key
     QVector<qint64> ids();                // the keys of the view's records, in order
+    // Up to count keys of the view's records from a position on, in order.
+    QVector<qint64> ids(int position, int count);
     int lowerBound(const ViewKey &key);   // the number of keys before it
     std::optional<Record> row(int position);
     // The record as it is on disk now, whether or not it belongs to the view.
@@ -73,13 +86,19 @@ private:
     void sync();
     void reload();
     bool othersWroteMeanwhile(const FileStamp &before);
+    void writeFailed();
     ScanSpec scanSpec() const;
+    // The record of a key as the view last knew it: cached, else read.
+    std::optional<Record> known(qint64 id);
+    // The key of a member of the view, found by its record's key.
+    std::optional<ViewKey> memberKey(qint64 id);
 
     struct Keys;
     TableFile &m_file;
     std::unique_ptr<Keys> m_keys;
     QString m_index;
     QVector<int> m_orderFields;
+    QVector<int> m_keyFields; // the order fields within the range
     int m_rangeField = -1;
     bool m_ranged = false;
     QVariant m_rangeValue;
@@ -87,6 +106,8 @@ private:
     FileStamp m_stamp;
     bool m_loaded = false;
     quint64 m_reloads = 0;
+    int m_momentDepth = 0;
+    bool m_checkedInMoment = false;
 };
 
 } // namespace store

@@ -9,6 +9,7 @@
 #include "editor/add.h"
 #include "report/previewwindow.h"
 #include "toolkit/dbedit.h"
+#include "toolkit/dbgrid.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -63,6 +64,7 @@ private slots:
     void addThroughThePopupMenuPostsAndCalculates();
     void calculateFromTheMenu();
     void calculateWithoutMeasurementInforms();
+    void printOpensThePreviewAndReturnsWhenClosed_data();
     void printOpensThePreviewAndReturnsWhenClosed();
     void aNewSectionIsPostedBeforeSupportsJoinIt_data();
     void aNewSectionIsPostedBeforeSupportsJoinIt();
@@ -138,18 +140,36 @@ void CommandsTest::calculateWithoutMeasurementInforms()
     QCOMPARE(f.dialogs().boxes().first().text, QString("Нет замера на первой опоре!"));
 }
 
+void CommandsTest::printOpensThePreviewAndReturnsWhenClosed_data()
+{
+    QTest::addColumn<int>("supports");
+    QTest::newRow("one page") << 3;
+    QTest::newRow("four pages") << 150;
+}
+
 void CommandsTest::printOpensThePreviewAndReturnsWhenClosed()
 {
-    WindowFixture f(seed);
+    QFETCH(int, supports);
+    WindowFixture f([supports](Seeder &s) {
+        const qint64 a = s.addSection(QStringLiteral("Гомель-Жлобин"));
+        SupportValues v;
+        for (int i = 0; i < supports; ++i) {
+            v.km = 10.0 + i * 0.1;
+            v.number = i + 1;
+            s.addSupport(a, v);
+        }
+    });
     TForm1 &w = f.form();
     w.createForms();
     QString caption;
+    qsizetype packedBytes = 0;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         for (QWidget *top : QApplication::topLevelWidgets()) {
             auto *preview = qobject_cast<PreviewWindow *>(top);
             if (preview && preview->isVisible() && preview->isFinished()) {
                 caption = top->windowTitle();
+                packedBytes = preview->packedBytes();
                 poll.stop();
                 top->close();
             }
@@ -158,8 +178,15 @@ void CommandsTest::printOpensThePreviewAndReturnsWhenClosed()
     poll.start(20);
     w.N10->trigger();
     QCOMPARE(caption, QString("Print Preview"));
-    // Generation walked the support view and left it on the last Support.
-    QCOMPARE(w.Table1.RecNo(), 3);
+    // Generation walked the support view and left it on the last Support,
+    // and the windows that follow it show that Support.
+    QCOMPARE(w.Table1.RecNo(), supports);
+    QCOMPARE(w.DBGrid1->gridModel()->currentRow(), supports - 1);
+    QCOMPARE(w.Form2->DBEdit1->text(), QString::number(supports));
+    // The preview keeps its pages packed: a long report costs well under
+    // half a kilobyte a Support.
+    if (supports > 100)
+        QVERIFY2(packedBytes > 0 && packedBytes < supports * 512, qPrintable(QString::number(packedBytes)));
 }
 
 void CommandsTest::aNewSectionIsPostedBeforeSupportsJoinIt_data()

@@ -183,6 +183,16 @@ void TestLeakage::results()
     const Values i = f.stored("I_opory");
     QVERIFY2(sameBits(u, potentials), qPrintable(show(u)));
     QVERIFY2(sameBits(i, currents), qPrintable(show(i)));
+
+    // Again on the values it wrote: the same results, and the file is not
+    // written at all (another connection sees no change).
+    KorTables other;
+    other.open();
+    const store::FileStamp before = other.Table1.file().stamp();
+    QCOMPARE(f.run(), QString());
+    QCOMPARE(other.Table1.file().stamp(), before);
+    QVERIFY(sameBits(f.stored("U_ras"), potentials));
+    QVERIFY(sameBits(f.stored("I_opory"), currents));
 }
 
 void TestLeakage::messages_data()

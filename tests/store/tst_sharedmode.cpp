@@ -125,6 +125,8 @@ class TestSharedMode : public QObject
 
 private slots:
     void lockedRecord();
+    void lockedRecordStopsBulkWalk_data();
+    void lockedRecordStopsBulkWalk();
     void busyDatabase_data();
     void busyDatabase();
     void deathReleases_data();
@@ -175,6 +177,61 @@ void TestSharedMode::lockedRecord()
     QCOMPARE(peer.ask("post"), QString("ok"));
     t.Edit();
     t.Cancel();
+}
+
+void TestSharedMode::lockedRecordStopsBulkWalk_data()
+{
+    QTest::addColumn<int>("locked"); // the RecNo the other user edits
+    QTest::newRow("first") << 1;
+    QTest::newRow("in the middle") << 150;
+    QTest::newRow("after a long run of free ones") << 280;
+    QTest::newRow("last") << 300;
+}
+
+// A command that edits Support after Support inside a bulk scope (as the
+// calculation does) meets the other user's lock at that very Support, with
+// the usual message; every Support the walk locked on its way is free again
+// once the scope has ended.
+void TestSharedMode::lockedRecordStopsBulkWalk()
+{
+    QFETCH(int, locked);
+    Fixture f;
+    Table &t = f.db->Table1;
+    {
+        store::BulkScope bulk(t.file());
+        for (int i = 4; i <= 300; ++i) {
+            t.Append();
+            f.db->Table1Kilometr->SetAsFloat(i);
+            f.db->Table1Nomeropory->SetAsInteger(i);
+            t.Post();
+        }
+    }
+    Peer peer;
+    QVERIFY(peer.started());
+    QCOMPARE(peer.ask(QString("edit %1").arg(locked)), QString("ok"));
+
+    int reached = 0;
+    const QString message = failure([&] {
+        store::BulkScope bulk(t.file());
+        for (t.First(); !t.Eof(); t.Next()) {
+            reached = t.RecNo();
+            t.Edit();
+            f.db->Table1U_ras->SetAsFloat(reached);
+            t.Post();
+        }
+    });
+    QCOMPARE(message, QString("Record locked by another user"));
+    QCOMPARE(reached, locked);
+    if (t.State() != DataSetState::Browse)
+        t.Cancel();
+
+    QCOMPARE(peer.ask("cancel"), QString("ok"));
+    for (int recNo : {1, 2, 100, 255, 256, 257, locked - 1, locked + 1, 299, 300}) {
+        if (recNo < 1 || recNo > 300)
+            continue;
+        QCOMPARE(peer.ask(QString("edit %1").arg(recNo)), QString("ok"));
+        QCOMPARE(peer.ask("cancel"), QString("ok"));
+    }
 }
 
 void TestSharedMode::busyDatabase_data()
