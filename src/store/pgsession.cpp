@@ -517,6 +517,15 @@ void PgSession::consumeNotifications()
 
 qint64 PgSession::changesBy(int table, quint64 ownWrites)
 {
+    // Outside a transaction, an empty statement's round trip brings every
+    // notice of a commit that ended before it: the server sends them ahead
+    // of its answer, so what another user committed is counted at once.
+    if (!m_inTransaction && m_conn && PQstatus(m_conn) == CONNECTION_OK
+        && PQpipelineStatus(m_conn) == PQ_PIPELINE_OFF) {
+        PgResult answer(PQexec(m_conn, ""));
+        if (PQresultStatus(answer.get()) != PGRES_EMPTY_QUERY)
+            tookBack();
+    }
     consumeNotifications();
     const Table &t = m_tables[size_t(table)];
     return t.foreignChanges + qint64(t.writes - ownWrites);

@@ -128,7 +128,8 @@ public:
                          const QString &table, const QString &what);
 
     // Changes to a table made by others (other connections, and other
-    // tables files of this process), as a counter that only grows.
+    // tables files of this process), as a counter that only grows; outside
+    // a transaction it counts every commit that ended before the call.
     qint64 changesBy(int table, quint64 ownWrites);
 
     // Writes a record; gives its key (assigned to a new record).
