@@ -185,7 +185,8 @@ const QList<Command> &commands()
            QStringLiteral("десятичный разделитель чисел, «,» или «.», вместо найденного")}},
          &runImport},
     };
-    return list;
+    static const QList<Command> all = list + aliasCommands();
+    return all;
 }
 
 } // namespace admin

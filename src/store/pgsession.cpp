@@ -596,8 +596,34 @@ PgResult PgSession::runWrite(const PgWrite &w)
     return result;
 }
 
+// A record written with a key of its own (a copy keeps the numbers of its
+// records) moves the table's sequence past that key, so that no new record
+// of any user is ever given it.
+void PgSession::advanceSequences()
+{
+    for (Table &t : m_tables) {
+        if (t.ownKeysUpTo <= t.sequencePast)
+            continue;
+        PgParams params;
+        params.addText(t.sequence);
+        params.addBigInt(t.ownKeysUpTo);
+        PGconn *conn = connection();
+        ensurePrepared("advancekeys",
+                       "SELECT setval($1::text::regclass, GREATEST($2, "
+                       "COALESCE(pg_sequence_last_value($1::text::regclass), 0)))",
+                       params);
+        PgResult result(PQexecPrepared(conn, "advancekeys", params.count(), params.values(), params.lengths(),
+                                       params.formats(), 1));
+        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+            fail(result.get(), t.def->sqlName, QStringLiteral("writing"));
+        t.sequencePast = t.ownKeysUpTo;
+        std::erase_if(t.freeKeys, [&](qint64 key) { return key <= t.ownKeysUpTo; });
+    }
+}
+
 qint64 PgSession::nextKey(int number)
 {
+    advanceSequences();
     Table &t = m_tables[size_t(number)];
     if (t.freeKeys.empty()) {
         PgParams params;
@@ -625,11 +651,14 @@ qint64 PgSession::write(PgWrite &&w)
     if (w.kind != PgWrite::Insert)
         relockIfLost(w.table, w.key);
     Table &target = m_tables[size_t(w.table)];
+    if (w.kind == PgWrite::Insert && w.record.value(t.keyField).isValid())
+        target.ownKeysUpTo = std::max(target.ownKeysUpTo, w.record.value(t.keyField).toLongLong());
     if (m_depth == 0) {
         const PgResult result = runWrite(w);
         ++target.writes;
         if (w.kind == PgWrite::Insert && !w.record.value(t.keyField).isValid())
             return result.integer(0, 0);
+        advanceSequences();
         return w.record.value(t.keyField).toLongLong();
     }
 
@@ -682,6 +711,7 @@ void PgSession::commit(const QString &table)
     PGconn *conn = m_conn;
     if (!conn || PQstatus(conn) != CONNECTION_OK)
         failConnection(QStringLiteral("saving"));
+    advanceSequences();
     PgResult result(PQexec(conn, "COMMIT"));
     m_inTransaction = false;
     if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)

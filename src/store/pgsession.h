@@ -166,6 +166,8 @@ private:
         QHash<quint64, QByteArray> updates; // prepared updates by the fields they write
         std::vector<qint64> freeKeys;        // keys taken from the sequence, not used yet
         int keyBlock = 16;
+        qint64 ownKeysUpTo = 0;  // the largest key written as given
+        qint64 sequencePast = 0; // the sequence is known to be past this key
     };
 
     PGconn *connection();
@@ -180,6 +182,7 @@ private:
     PgResult runWrite(const PgWrite &write);
     void consumeNotifications();
     qint64 nextKey(int table);
+    void advanceSequences();
     void relockIfLost(int table, qint64 key);
 
     void begin();
