@@ -33,9 +33,11 @@ QByteArray bigEndian(quint64 value, int bytes)
     return data;
 }
 
+// The server's or the client library's text on one line (libpq gives
+// several, one per thing that went wrong), for a message box.
 QString serverText(const char *text)
 {
-    return QString::fromUtf8(text ? text : "").trimmed();
+    return QString::fromUtf8(text ? text : "").simplified();
 }
 
 QString field(PGresult *result, int code)
