@@ -62,6 +62,20 @@ ROWS = [
     ("bench_pagefile", "BM_LoadReport", "\"Load Report\" of a page file of 1 KB per Support, smallest items",
      {100000: 2000}, "BM_RawReadPageFile"),
     ("bench_pagefile", "BM_RawReadPageFile", "Floor: the same page file read in 1 MB chunks with plain C", {}, None),
+    ("bench_server", "BM_ServerFill", "Server alias: Append + Post of N Supports in one bulk scope",
+     {10000: 1000}, "BM_LibpqInsertFloor"),
+    ("bench_server", "BM_ServerCalculate", "Server alias: \"Расчитать\", every Support written",
+     {10000: 1500}, "BM_LibpqUpdateFloor"),
+    ("bench_server", "BM_ServerOpenSection", "Server alias: opening both tables, N Supports in the Section",
+     {100000: 1000}, "BM_LibpqReadSectionFloor"),
+    ("bench_server", "BM_ServerSinglePost", "Server alias: one Post (its own commit)", {10000: 5},
+     "BM_LibpqSinglePostFloor"),
+    ("bench_server", "BM_LibpqInsertFloor", "libpq floor: N rows inserted, pipelined, one transaction", {}, None),
+    ("bench_server", "BM_LibpqUpdateFloor", "libpq floor: N rows updated by key, pipelined, one transaction", {},
+     None),
+    ("bench_server", "BM_LibpqReadSectionFloor", "libpq floor: a Section of N rows read in order, binary", {},
+     None),
+    ("bench_server", "BM_LibpqSinglePostFloor", "libpq floor: one INSERT ... RETURNING", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}
