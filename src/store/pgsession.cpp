@@ -5,6 +5,7 @@
 #include "pgschema.h"
 
 #include <QMap>
+#include <QThread>
 #include <QtEndian>
 #include <bit>
 #include <cmath>
@@ -960,6 +961,11 @@ qint64 lockKey(Oid table, qint64 key)
 
 } // namespace
 
+namespace {
+constexpr int kLockAttempts = 5;
+constexpr unsigned long kLockRetryMs = 40;
+} // namespace
+
 void PgSession::lock(int table, qint64 key)
 {
     const QPair<int, qint64> id(table, key);
@@ -974,11 +980,21 @@ void PgSession::lock(int table, qint64 key)
     params.addTextForm(QByteArray::number(t.oid), pg::kOid);
     PGconn *conn = connection();
     ensurePrepared("lock", "SELECT pg_try_advisory_lock($1), has_table_privilege($2, 'UPDATE')", params);
-    PgResult result(PQexecPrepared(conn, "lock", params.count(), params.values(), params.lengths(), params.formats(), 1));
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-        fail(result.get(), t.def->sqlName, QStringLiteral("locking a record of"));
-    if (!result.boolean(0, 0))
-        throw StoreError(QStringLiteral("Record locked by another user"));
+    PgResult result;
+    // A copy that has just died holds its locks until its server process
+    // has noticed, a few milliseconds later: a refusal is asked once more
+    // over a short while (far below what a user would call waiting).
+    for (int attempt = 0;; ++attempt) {
+        result = PgResult(PQexecPrepared(conn, "lock", params.count(), params.values(), params.lengths(),
+                                         params.formats(), 1));
+        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+            fail(result.get(), t.def->sqlName, QStringLiteral("locking a record of"));
+        if (result.boolean(0, 0))
+            break;
+        if (attempt == kLockAttempts)
+            throw StoreError(QStringLiteral("Record locked by another user"));
+        QThread::msleep(kLockRetryMs);
+    }
     if (!result.boolean(0, 1)) {
         PgParams unlock;
         unlock.addBigInt(lockKey(t.oid, key));
