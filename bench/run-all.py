@@ -85,6 +85,20 @@ ROWS = [
     ("bench_backup", "BM_CreateCopyInTheWindow", "\"Создать копию\" in the backups window, list included",
      {100000: 500}, "BM_BackupFloor"),
     ("bench_backup", "BM_BackupFloor", "SQLite C floor: sqlite3_backup_* of both table files", {}, None),
+    ("bench_server", "BM_ServerFill", "Server alias: Append + Post of N Supports in one bulk scope",
+     {10000: 1000}, "BM_LibpqInsertFloor"),
+    ("bench_server", "BM_ServerCalculate", "Server alias: \"Расчитать\", every Support written",
+     {10000: 1500}, "BM_LibpqUpdateFloor"),
+    ("bench_server", "BM_ServerOpenSection", "Server alias: opening both tables, N Supports in the Section",
+     {100000: 1000}, "BM_LibpqReadSectionFloor"),
+    ("bench_server", "BM_ServerSinglePost", "Server alias: one Post (its own commit)", {10000: 5},
+     "BM_LibpqSinglePostFloor"),
+    ("bench_server", "BM_LibpqInsertFloor", "libpq floor: N rows inserted, pipelined, one transaction", {}, None),
+    ("bench_server", "BM_LibpqUpdateFloor", "libpq floor: N rows updated by key, pipelined, one transaction", {},
+     None),
+    ("bench_server", "BM_LibpqReadSectionFloor", "libpq floor: a Section of N rows read in order, binary", {},
+     None),
+    ("bench_server", "BM_LibpqSinglePostFloor", "libpq floor: one INSERT ... RETURNING", {}, None),
 ]
 
 UNIT_TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1000.0}

@@ -1,21 +1,37 @@
 # Helpers shared by the layers, the tests, the fuzzers and the benchmarks.
 
-# korozia_add_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>])
+# korozia_add_test(<name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [SERVER])
 # One Qt Test executable registered with CTest. GUI tests run offscreen and
 # every test gets its own configuration and data folders, so no test ever
-# touches the user's real aliases.
+# touches the user's real aliases. SERVER registers the same program a second
+# time as <name>_pg (label "postgresql"), with the alias "kor" on a private
+# PostgreSQL server that the test process starts for itself.
+file(GLOB KOROZIA_PG_INITDB /usr/lib/postgresql/*/bin/initdb)
 function(korozia_add_test name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SERVER" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE testsupport ${T_LIBS} Qt6::Test)
-  add_test(NAME ${name} COMMAND ${name})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
-  set(home "${CMAKE_BINARY_DIR}/test-home/${name}")
-  set_tests_properties(${name} PROPERTIES
-    TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/runtime;LC_ALL=C.UTF-8;ASAN_OPTIONS=detect_leaks=0")
+  set(variants ${name})
+  if(T_SERVER)
+    if(KOROZIA_PG_INITDB)
+      list(APPEND variants ${name}_pg)
+    else()
+      message(STATUS "${name}: no PostgreSQL server installed (postgresql-15), so it runs against table files only")
+    endif()
+  endif()
+  foreach(test ${variants})
+    add_test(NAME ${test} COMMAND ${name})
+    set(home "${CMAKE_BINARY_DIR}/test-home/${test}")
+    set(environment "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;XDG_RUNTIME_DIR=${home}/runtime;LC_ALL=C.UTF-8;ASAN_OPTIONS=detect_leaks=0")
+    if(test STREQUAL "${name}_pg")
+      string(APPEND environment ";KOROZIA_TEST_BACKEND=postgresql")
+      set_tests_properties(${test} PROPERTIES LABELS postgresql)
+    endif()
+    set_tests_properties(${test} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${environment}")
+  endforeach()
 endfunction()
 
 # korozia_layer(<name> <libraries...>)

@@ -24,6 +24,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # What the shared-library scan cannot see: the SQLite driver is a Qt plugin
 # loaded at run time, and the fonts stand in for the layout's original faces.
+# The database server's client library (libpq5) is linked, so the scan names it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, fonts-liberation")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")
 include(CPack)

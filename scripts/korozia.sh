@@ -27,6 +27,7 @@ packages=(
   libcsv-dev libxlsxwriter-dev zlib1g-dev python3-openpyxl
   poppler-utils xvfb xauth xdotool openbox x11-utils desktop-file-utils appstream dpkg-dev file locales
   cups-daemon cups-client
+  libpq-dev postgresql-15 libqt6sql6-psql
 )
 missing=()
 for p in "${packages[@]}"; do

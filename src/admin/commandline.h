@@ -63,6 +63,8 @@ struct Command
 
 // Every command, in the order --help lists them.
 const QList<Command> &commands();
+// The commands on whole aliases ("copy", "check").
+QList<Command> aliasCommands();
 
 // Runs the program on its arguments (without the program's name) and gives
 // the exit code: 0 on success, 1 with a message on standard error on any

@@ -224,7 +224,8 @@ const QList<Command> &commands()
          {kAlias},
          &runBackup},
     };
-    return list;
+    static const QList<Command> all = list + aliasCommands();
+    return all;
 }
 
 } // namespace admin

@@ -70,6 +70,83 @@ QString defaultAliasFolder(const QString &alias)
            + QStringLiteral("/tablestore/") + alias;
 }
 
+QString ServerSettings::description() const
+{
+    QString where = host.isEmpty() ? QStringLiteral("the local server") : host;
+    if (!port.isEmpty())
+        where += QLatin1Char(':') + port;
+    return QStringLiteral("'%1' on %2").arg(database, where);
+}
+
+namespace {
+
+// The text of a setting: QSettings reads an unquoted value with a comma as a
+// list, which is read whole from the file instead.
+QString settingText(const QSettings &ini, const QString &config, const QString &alias, const QString &key)
+{
+    const QVariant value = ini.value(alias + QLatin1Char('/') + key);
+    if (value.typeId() == QMetaType::QStringList)
+        return rawIniValue(config, alias, key).value_or(QString());
+    return value.toString();
+}
+
+ServerSettings serverSettings(QSettings &ini, const QString &config, const QString &alias)
+{
+    static const QStringList known{QStringLiteral("driver"),      QStringLiteral("host"),
+                                   QStringLiteral("port"),        QStringLiteral("database"),
+                                   QStringLiteral("user"),        QStringLiteral("sslmode"),
+                                   QStringLiteral("sslrootcert"), QStringLiteral("sslcert"),
+                                   QStringLiteral("sslkey"),      QStringLiteral("connect_timeout"),
+                                   QStringLiteral("create")};
+    auto refuse = [&](const QString &why) {
+        return StoreError(QStringLiteral("Alias '%1' in '%2': %3").arg(alias, config, why));
+    };
+    ini.beginGroup(alias);
+    const QStringList keys = ini.childKeys();
+    ini.endGroup();
+    for (const QString &key : keys) {
+        if (key.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0)
+            throw refuse(QStringLiteral("a password is never kept in the alias configuration; put it in "
+                                        "~/.pgpass, or the program asks for it"));
+        if (!known.contains(key))
+            throw refuse(QStringLiteral("unknown setting '%1' for a database server (known: %2)")
+                             .arg(key, known.join(QStringLiteral(", "))));
+    }
+    ServerSettings s;
+    auto text = [&](const char *key) { return settingText(ini, config, alias, QLatin1String(key)).trimmed(); };
+    s.host = text("host");
+    s.port = text("port");
+    s.database = text("database");
+    s.user = text("user");
+    s.sslmode = text("sslmode");
+    s.sslrootcert = text("sslrootcert");
+    s.sslcert = text("sslcert");
+    s.sslkey = text("sslkey");
+    s.connectTimeout = text("connect_timeout");
+    const QString create = text("create").toLower();
+
+    if (s.database.isEmpty())
+        throw refuse(QStringLiteral("no database named (database=...)"));
+    bool ok = true;
+    if (!s.port.isEmpty() && (s.port.toInt(&ok) < 1 || !ok || s.port.toInt() > 65535))
+        throw refuse(QStringLiteral("the port '%1' is not a number from 1 to 65535").arg(s.port));
+    if (!s.connectTimeout.isEmpty() && (s.connectTimeout.toInt(&ok) < 0 || !ok))
+        throw refuse(QStringLiteral("connect_timeout '%1' is not a number of seconds").arg(s.connectTimeout));
+    static const QStringList sslModes{QStringLiteral("disable"), QStringLiteral("allow"),
+                                      QStringLiteral("prefer"),  QStringLiteral("require"),
+                                      QStringLiteral("verify-ca"), QStringLiteral("verify-full")};
+    if (!s.sslmode.isEmpty() && !sslModes.contains(s.sslmode))
+        throw refuse(QStringLiteral("sslmode '%1' is not one of %2").arg(s.sslmode, sslModes.join(QStringLiteral(", "))));
+    if (create == QLatin1String("yes") || create == QLatin1String("true") || create == QLatin1String("1"))
+        s.create = true;
+    else if (!create.isEmpty() && create != QLatin1String("no") && create != QLatin1String("false")
+             && create != QLatin1String("0"))
+        throw refuse(QStringLiteral("create is yes or no, not '%1'").arg(create));
+    return s;
+}
+
+} // namespace
+
 AliasLocation resolveAlias(const QString &alias)
 {
     if (!validAliasName(alias))
@@ -83,14 +160,21 @@ AliasLocation resolveAlias(const QString &alias)
         QSettings ini(config, QSettings::IniFormat);
         if (ini.status() != QSettings::NoError)
             throw StoreError(QStringLiteral("The alias configuration '%1' cannot be read").arg(config));
+        const QString driverKey = alias + QStringLiteral("/driver");
+        if (ini.contains(driverKey)) {
+            const QString driver = settingText(ini, config, alias, QStringLiteral("driver")).trimmed();
+            if (driver.compare(QLatin1String("postgresql"), Qt::CaseInsensitive) != 0)
+                throw StoreError(QStringLiteral("Alias '%1' in '%2': unknown driver '%3' (the store knows "
+                                                "postgresql; a folder of tables needs no driver)")
+                                     .arg(alias, config, driver));
+            location.configured = true;
+            location.server = serverSettings(ini, config, alias);
+            return location;
+        }
         const QString key = alias + QStringLiteral("/path");
         if (ini.contains(key)) {
             location.configured = true;
-            const QVariant value = ini.value(key);
-            if (value.typeId() == QMetaType::QStringList)
-                location.folder = rawIniValue(config, alias, QStringLiteral("path")).value_or(QString());
-            else
-                location.folder = value.toString();
+            location.folder = settingText(ini, config, alias, QStringLiteral("path"));
             if (location.folder.isEmpty())
                 throw StoreError(QStringLiteral("Alias '%1' has no folder in '%2'").arg(alias, config));
             location.folder = configuredFolder(location.folder, config);
@@ -101,6 +185,8 @@ AliasLocation resolveAlias(const QString &alias)
             if (!folder.isDir())
                 throw StoreError(QStringLiteral("Alias '%1': '%2' is not a folder").arg(alias, location.folder));
             location.folder = folder.absoluteFilePath();
+            const QString create = settingText(ini, config, alias, QStringLiteral("create")).trimmed().toLower();
+            location.create = create == QLatin1String("yes") || create == QLatin1String("true") || create == QLatin1String("1");
             return location;
         }
     }

@@ -60,11 +60,20 @@ struct AliasPresence::Shared
     static std::shared_ptr<Shared> of(const QString &alias)
     {
         static QMap<QString, std::weak_ptr<Shared>> registry;
-        const QString path = QDir(resolveAlias(alias).folder).filePath(QStringLiteral("open.lck"));
+        const AliasLocation resolved = resolveAlias(alias);
+        // The copies using a server are the server's to count: no side file
+        // is made anywhere for such an alias.
+        const QString path = resolved.server ? QStringLiteral("server:") + alias
+                                             : QDir(resolved.folder).filePath(QStringLiteral("open.lck"));
         std::shared_ptr<Shared> shared = registry.value(path).lock();
         if (shared)
             return shared;
         shared = std::make_shared<Shared>();
+        if (resolved.server) {
+            shared->openError = EOPNOTSUPP;
+            registry.insert(path, shared);
+            return shared;
+        }
         const QByteArray name = QFile::encodeName(path);
         // As the record locks' side files: never through a symbolic link,
         // never inherited by a child process. A file this user may only read

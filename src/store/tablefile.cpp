@@ -2,6 +2,7 @@
 
 #include "alias.h"
 #include "error.h"
+#include "pgtablefile.h"
 #include "sqlitetablefile.h"
 
 #include <QDir>
@@ -18,9 +19,12 @@ std::unique_ptr<TableFile> TableFile::open(const QString &alias, const QString &
     if (!def)
         throw StoreError(QStringLiteral("Table '%1' does not exist in alias '%2'").arg(tableName, alias));
     const AliasLocation location = resolveAlias(alias);
+    if (location.server)
+        return std::make_unique<PgTableFile>(*def, alias, *location.server);
     const QString path = QDir(location.folder).filePath(def->fileName);
     const bool exists = QFileInfo::exists(path);
-    if (!exists && location.configured)
+    // A configured folder gets a missing table file only when it says create=yes.
+    if (!exists && location.configured && !location.create)
         throw StoreError(QStringLiteral("Table '%1' does not exist in '%2'").arg(def->fileName, location.folder));
     return std::make_unique<SqliteTableFile>(*def, path, !exists);
 }

@@ -6,6 +6,7 @@
 #include "data/kortables.h"
 #include "store/error.h"
 #include "support/failure.h"
+#include "support/privatepostgres.h"
 #include "support/rawsql.h"
 #include "support/tempalias.h"
 
@@ -19,9 +20,12 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTest>
+#include <QThread>
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <thread>
 
 namespace {
 
@@ -152,6 +156,8 @@ private slots:
     void fullDisk();
     void readOnlyStore_data();
     void readOnlyStore();
+    void serverGoneInTheMiddle_data();
+    void serverGoneInTheMiddle();
 };
 
 void TestStoreFailures::badTableFiles_data()
@@ -400,6 +406,104 @@ void TestStoreFailures::readOnlyStore()
         again.Post();
         QCOMPARE(again.RecordCount(), count);
     }
+}
+
+void TestStoreFailures::serverGoneInTheMiddle_data()
+{
+    QTest::addColumn<int>("scope"); // Supports per bulk scope; 0: one Post each
+    QTest::newRow("posts one by one") << 0;
+    QTest::newRow("a fill in bulk scopes") << 250;
+}
+
+// The server stops while Supports are being posted: the command that meets it
+// says so clearly, the record being posted stays in the cursor, the next
+// command connects again, and every Post (or bulk scope) that returned is
+// on the server, with nothing else.
+void TestStoreFailures::serverGoneInTheMiddle()
+{
+    QFETCH(int, scope);
+    if (!TempAlias::onServer())
+        QSKIP("about a database server");
+    TempAlias home;
+    PrivatePostgres *server = PrivatePostgres::instance();
+    auto db = std::make_unique<KorTables>();
+    db->open();
+    db->Table2.Append();
+    db->Table2Line->SetAsString(QStringLiteral("Участок"));
+    db->Table2.Post();
+
+    const int delay = 100 + int(std::random_device()() % 300);
+    std::thread stopper([&] {
+        QThread::msleep(delay);
+        server->stop();
+    });
+    Table &t = db->Table1;
+    QSet<int> acknowledged, pending;
+    QString message;
+    QString step; // the command that met the stopped server
+    int next = 0;
+    while (message.isEmpty() && next < 200000) {
+        const auto post = [&] {
+            step = QStringLiteral("append");
+            t.Append();
+            db->Table1Kilometr->SetAsFloat(next / 8.0);
+            db->Table1Nomeropory->SetAsInteger(next % 30000);
+            step = QStringLiteral("post");
+            t.Post();
+            pending << next++;
+        };
+        try {
+            if (scope > 0) {
+                store::BulkScope bulk(t.file());
+                do
+                    post();
+                while (next % scope != 0);
+                step = QStringLiteral("end of the scope");
+            } else {
+                post();
+            }
+            acknowledged += pending;
+            pending.clear();
+        } catch (const SystemError &e) {
+            message = e.message();
+        }
+    }
+    stopper.join();
+    QVERIFY(server->start());
+    QVERIFY2(!message.isEmpty(), qPrintable(QStringLiteral("no failure after %1 Supports").arg(next)));
+    QVERIFY2(QRegularExpression(QStringLiteral("^The (database server .* is shutting down|connection to the database "
+                                               "server .* was lost while .*); .*\\. The next command connects "
+                                               "again$|^The database server .* cannot be reached: .*$"))
+                 .match(message)
+                 .hasMatch(),
+             qPrintable(message));
+    // A failed Post keeps its record; one that the cursor took as posted
+    // (the write was saved, reading the view again failed) must be on the
+    // server. The next command, once the server is back, connects again.
+    if (step == QLatin1String("post") && t.State() == DataSetState::Insert) {
+        QCOMPARE(db->Table1Kilometr->AsFloat(), next / 8.0);
+    } else {
+        QCOMPARE(t.State(), DataSetState::Browse);
+        if (step == QLatin1String("post"))
+            acknowledged << next++;
+        t.Append();
+        db->Table1Kilometr->SetAsFloat(next / 8.0);
+        db->Table1Nomeropory->SetAsInteger(1);
+    }
+    t.Post();
+    acknowledged << next;
+    pending << next;
+
+    db = std::make_unique<KorTables>();
+    db->open();
+    QSet<int> stored;
+    for (db->Table1.First(); !db->Table1.IsEmpty() && !db->Table1.Eof(); db->Table1.Next())
+        stored << int(db->Table1Kilometr->AsFloat() * 8);
+    QVERIFY2((acknowledged - stored).isEmpty(), qPrintable(QStringLiteral("%1 acknowledged Supports lost after %2 ms")
+                                                               .arg((acknowledged - stored).size())
+                                                               .arg(delay)));
+    QVERIFY((stored - acknowledged - pending).isEmpty());
+    qInfo("stopped after %d ms: %lld Supports acknowledged", delay, qint64(acknowledged.size()));
 }
 
 QTEST_GUILESS_MAIN(TestStoreFailures)

@@ -99,7 +99,7 @@ void PackageTest::debianPackageRunsWhereItIsUnpacked()
     QVERIFY2(info.code == 0, qPrintable(info.out));
     for (const char *needed :
          {"libqt6sql6-sqlite", "fonts-liberation", "libqt6widgets6", "libqt6sql6", "libqt6charts6", "libqt6svg6",
-          "libcsv3", "libxlsxwriter4"})
+          "libcsv3", "libxlsxwriter4", "libpq5"})
         QVERIFY2(info.out.contains(needed), qPrintable(info.out));
 
     const QString root = work.filePath(QStringLiteral("root"));

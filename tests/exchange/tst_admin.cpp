@@ -62,7 +62,7 @@ void AdminTest::commandLine_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("message"); // in the output or the error output
     QTest::newRow("no command") << QStringList() << 2 << "не указана команда";
-    QTest::newRow("unknown command") << QStringList{"copy"} << 2 << "неизвестная команда «copy»";
+    QTest::newRow("unknown command") << QStringList{"move"} << 2 << "неизвестная команда «move»";
     QTest::newRow("unknown option") << QStringList{"export", "--all", "--sheet", "x.csv"} << 2
                                     << "неизвестный параметр «--sheet»";
     QTest::newRow("both scopes") << QStringList{"export", "--all", "--section", "A", "x.csv"} << 2
@@ -82,7 +82,7 @@ void AdminTest::commandLine_data()
                                        << "Участок «Двойник» не один: их 2 (#2, #3)";
     QTest::newRow("help")
         << QStringList{"--help"} << 0 << "--alias|--section|--all|--separator|--create|--replace|--calculate|"
-                                         "--encoding|--decimal|Коды завершения: 0";
+                                         "--encoding|--decimal|copy ОТКУДА КУДА|check ПСЕВДОНИМ|Коды завершения: 0";
     QTest::newRow("command help") << QStringList{"import", "--help"} << 0
                                   << "Использование: korozia-admin import [--alias kor] --section ИМЯ";
 }

@@ -250,6 +250,9 @@ void TestSharedMode::busyDatabase()
 {
     QFETCH(int, holdMs);
     QFETCH(QString, message);
+    // A server holds up only the writers of the same record: there the Post goes through at once.
+    if (TempAlias::onServer() && message != "<no error>")
+        QSKIP("a server makes no one wait for writes to other records");
     Fixture f;
     Peer peer;
     QVERIFY(peer.started());
@@ -264,7 +267,10 @@ void TestSharedMode::busyDatabase()
     clock.start();
     QCOMPARE(failure([&] { t.Post(); }), message);
     const qint64 waited = clock.elapsed();
-    QVERIFY2(waited >= std::min(holdMs / 2, 4000), qPrintable(QString("gave up after %1 ms").arg(waited)));
+    if (TempAlias::onServer())
+        QVERIFY2(waited < holdMs / 2, qPrintable(QString("waited %1 ms for another record's writer").arg(waited)));
+    else
+        QVERIFY2(waited >= std::min(holdMs / 2, 4000), qPrintable(QString("gave up after %1 ms").arg(waited)));
     if (message != "<no error>") {
         QCOMPARE(t.State(), DataSetState::Edit);
         QCOMPARE(f.db->Table1U_ras->AsFloat(), 11.0);
@@ -379,6 +385,7 @@ void TestSharedMode::readOnlyFiles_data()
 // file, so under root the other copy runs as an ordinary user.
 void TestSharedMode::readOnlyFiles()
 {
+    SKIP_ON_SERVER();
     QFETCH(QString, file);
     QFETCH(QString, message);
     Fixture f;

@@ -1,7 +1,9 @@
 #include "store/alias.h"
 #include "store/error.h"
+#include "store/password.h"
 #include "store/tablefile.h"
 #include "store/view.h"
+#include "support/privatepostgres.h"
 #include "support/rawsql.h"
 #include "support/tempalias.h"
 
@@ -82,11 +84,34 @@ private slots:
     void aliasFolders_data();
     void aliasFolders();
     void lockFileIsOpenedSafely();
+    void serverAliasErrors_data();
+    void serverAliasErrors();
+    void passwordIsAsked_data();
+    void passwordIsAsked();
 };
 
 void TestStore::defaultAliasCreatesTables()
 {
     TempAlias home;
+    if (TempAlias::onServer()) {
+        // Made in the empty schema, marked with their format, told of by a trigger.
+        { auto supports = TableFile::open("kor", "base_kor.db"); }
+        QSqlDatabase db = home.openRaw("check", "base_kor.db");
+        QSqlQuery q(db);
+        QVERIFY(q.exec("SELECT c.relname, obj_description(c.oid, 'pg_class'), "
+                       "(SELECT count(*) FROM pg_trigger t WHERE t.tgrelid = c.oid AND t.tgname = 'korozia_changed') "
+                       "FROM pg_class c WHERE c.relkind = 'r' AND c.relnamespace = current_schema()::regnamespace "
+                       "ORDER BY 1"));
+        QStringList tables;
+        while (q.next())
+            tables << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()}.join('|');
+        QCOMPARE(tables, QStringList({"base_kor|Korozia table, format 1|1", "line|Korozia table, format 1|1"}));
+        q = QSqlQuery();
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("check");
+        return;
+    }
     {
         auto line = TableFile::open(QStringLiteral("kor"), QStringLiteral("line.db"));
         auto supports = TableFile::open(QStringLiteral("kor"), QStringLiteral("base_kor.db"));
@@ -124,6 +149,7 @@ void TestStore::configuredAliasErrors_data()
 
 void TestStore::configuredAliasErrors()
 {
+    SKIP_ON_SERVER();
     QFETCH(QString, setup);
     QFETCH(QString, message);
     TempAlias home;
@@ -241,11 +267,12 @@ void TestStore::requiredFieldsRefused()
 
 void TestStore::fullDiskInBulkKeepsEarlierWrites()
 {
+    SKIP_ON_SERVER();
     TempAlias home;
     addSections(1);
     auto file = TableFile::open("kor", "base_kor.db");
     View view(*file);
-    file->setTestPragma("max_page_count", 3);
+    home.limitGrowth("base_kor.db", 3);
     int written = 0;
     QString message;
     try {
@@ -306,7 +333,7 @@ void TestStore::refusedCommitInBulk()
         BulkScope bulk(*file);
         for (int n = 1; n <= 25; ++n) {
             if (!atEnd && n == 20)
-                file->setTestPragma("fail_commits", refusals);
+                home.refuseCommits("base_kor.db", refusals);
             Record r = support(n, n, qint64(1));
             const QString first = messageOf([&] { view.insert(r); });
             if (first.isEmpty())
@@ -316,13 +343,13 @@ void TestStore::refusedCommitInBulk()
             QCOMPARE(messageOf([&] { view.insert(again); }), QString());
         }
         if (atEnd)
-            file->setTestPragma("fail_commits", refusals);
+            home.refuseCommits("base_kor.db", refusals);
     });
     if (!atScopeEnd.isEmpty())
         failures << "end: " + atScopeEnd;
     QCOMPARE(failures.size(), failure.isEmpty() ? 0 : 1);
     if (!failure.isEmpty())
-        QVERIFY2(failures.first().startsWith(failure + ": ") && failures.first().contains("'base_kor.db'"),
+        QVERIFY2(failures.first().startsWith(failure + ": ") && failures.first().contains("'" + TempAlias::tableLabel("base_kor.db") + "'"),
                  qPrintable(failures.first()));
 
     QList<int> expected;
@@ -351,7 +378,7 @@ void TestStore::readOnlyStoreRefusesAndKeepsData()
     View view(*file);
     Record r = support(1.0, 1, qint64(1));
     view.insert(r);
-    file->setTestPragma("query_only", 1);
+    home.makeReadOnly("base_kor.db");
     r[2] = qint64(2);
     const QString message = messageOf([&] { view.update(r); });
     QVERIFY2(message.contains("read-only"), qPrintable(message));
@@ -470,6 +497,7 @@ void TestStore::refusedFileIsLeftAsItWas_data()
 
 void TestStore::refusedFileIsLeftAsItWas()
 {
+    SKIP_ON_SERVER();
     QFETCH(QStringList, sql);
     QFETCH(QByteArray, bytes);
     QFETCH(QString, message);
@@ -506,23 +534,31 @@ void TestStore::unreadableValuesReadBlank()
         }
     }
     const QString path = home.defaultFolder() + "/base_kor.db";
-    // A STRICT table cannot take such values: they are put in under a loose
-    // definition that is then set back.
-    QString loose = supportTable().createSql.first();
-    loose.remove(") STRICT").append(")");
-    auto define = [&](const QString &sql) {
-        sqlOn(path, {"PRAGMA writable_schema = ON",
-                     QString("UPDATE sqlite_schema SET sql = '%1' WHERE name = 'base_kor'").arg(sql)});
-    };
-    define(loose);
-    sqlOn(path, {"UPDATE base_kor SET Kilometr = 'abc', U_izmer = 9e999 WHERE I = 2",
-                 "UPDATE base_kor SET I_opory = -9e999 WHERE I = 3"});
-    define(supportTable().createSql.first());
+    if (TempAlias::onServer()) {
+        // The server's columns hold only numbers; NaN is the one the program cannot read.
+        QCOMPARE(PrivatePostgres::instance()->exec(
+                     {QString("UPDATE %1.base_kor SET kilometr = 'NaN', u_izmer = 'Infinity' WHERE i = 2").arg(home.serverUser()),
+                      QString("UPDATE %1.base_kor SET i_opory = '-Infinity' WHERE i = 3").arg(home.serverUser())}),
+                 QString());
+    } else {
+        // A STRICT table cannot take such values: they are put in under a loose
+        // definition that is then set back.
+        QString loose = supportTable().createSql.first();
+        loose.remove(") STRICT").append(")");
+        auto define = [&](const QString &sql) {
+            sqlOn(path, {"PRAGMA writable_schema = ON",
+                         QString("UPDATE sqlite_schema SET sql = '%1' WHERE name = 'base_kor'").arg(sql)});
+        };
+        define(loose);
+        sqlOn(path, {"UPDATE base_kor SET Kilometr = 'abc', U_izmer = 9e999 WHERE I = 2",
+                     "UPDATE base_kor SET I_opory = -9e999 WHERE I = 3"});
+        define(supportTable().createSql.first());
+    }
     const QByteArray before = fileBytes(path);
     auto file = TableFile::open("kor", "base_kor.db");
     QCOMPARE(file->unreadableValues(),
-             QString("The table 'base_kor.db' holds values this program cannot read; they are shown blank: "
-                     "record I = 2, field 'Kilometr'"));
+             QString("The table '%1' holds values this program cannot read; they are shown blank: "
+                     "record I = 2, field 'Kilometr'").arg(TempAlias::tableLabel("base_kor.db")));
     View view(*file);
     view.setIndex("i_line");
     view.setRange(qint64(1));
@@ -549,6 +585,7 @@ void TestStore::aliasFolders_data()
 
 void TestStore::aliasFolders()
 {
+    SKIP_ON_SERVER();
     QFETCH(QString, written);
     QFETCH(QString, folder);
     TempAlias home;
@@ -572,6 +609,7 @@ void TestStore::aliasFolders()
 // through a symbolic link and not writable by everyone.
 void TestStore::lockFileIsOpenedSafely()
 {
+    SKIP_ON_SERVER();
     TempAlias home;
     const mode_t mask = ::umask(0);
     { auto file = TableFile::open("kor", "line.db"); }
@@ -587,6 +625,146 @@ void TestStore::lockFileIsOpenedSafely()
     const QString message = messageOf([] { TableFile::open("kor", "line.db"); });
     QVERIFY2(message.startsWith("The lock file '" + home.defaultFolder() + "/line.db.lck' cannot be opened"),
              qPrintable(message));
+}
+
+void TestStore::serverAliasErrors_data()
+{
+    // Settings of the alias "kor" beside host, port, database and user
+    // ("-key" drops one of those), statements run first in the home's schema
+    // ({schema}), and the message, which names the server ({server}, {port})
+    // and the configuration file ({config}).
+    QTest::addColumn<bool>("tables"); // the program's tables are made first
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<QString>("message");
+    const QStringList create{"create=yes"};
+    QTest::newRow("misspelt setting") << false << QStringList{"databse=x"} << QStringList()
+        << "Alias 'kor' in '{config}': unknown setting 'databse' for a database server (known: driver, host, port, database, "
+           "user, sslmode, sslrootcert, sslcert, sslkey, connect_timeout, create)";
+    QTest::newRow("a password in the file") << false << QStringList{"password=secret"} << QStringList()
+        << "Alias 'kor' in '{config}': a password is never kept in the alias configuration; put it in ~/.pgpass, or the "
+           "program asks for it";
+    QTest::newRow("no database") << false << QStringList{"-database"} << QStringList()
+                                 << "Alias 'kor' in '{config}': no database named (database=...)";
+    QTest::newRow("SSL required, server without") << false << QStringList{"host=127.0.0.1", "sslmode=require"} << QStringList()
+        << "The database server 'korozia' on 127.0.0.1:{port} of alias 'kor' cannot be reached: connection to server "
+           "at \"127.0.0.1\", port {port} failed: server does not support SSL, but SSL was required";
+    QTest::newRow("no tables, not to create") << false << QStringList() << QStringList()
+                                              << "Table 'base_kor' does not exist in {server}";
+    QTest::newRow("not empty, no tables") << false << create << QStringList{"CREATE TABLE {schema}.notes (t text)"}
+        << "Table 'base_kor' does not exist in {server}, and the program creates its tables only in an empty database";
+    QTest::newRow("a field more") << true << create << QStringList{"ALTER TABLE {schema}.base_kor ADD COLUMN extra real"}
+        << "'base_kor' in {server} is not a table of the expected structure (it has more fields than expected)";
+    QTest::newRow("a field of another type") << true << create
+        << QStringList{"ALTER TABLE {schema}.base_kor ALTER COLUMN nomeropory TYPE integer"}
+        << "'base_kor' in {server} is not a table of the expected structure (field 3 is not nomeropory smallint not null)";
+    QTest::newRow("an index missing") << true << create << QStringList{"DROP INDEX {schema}.i_line"}
+        << "'base_kor' in {server} is not a table of the expected structure (it has no index i_line on (\"line\", "
+           "\"kilometr\"))";
+    QTest::newRow("no foreign key") << true << create << QStringList{"ALTER TABLE {schema}.base_kor DROP CONSTRAINT base_kor_line_fkey"}
+        << "'base_kor' in {server} is not a table of the expected structure (line does not refer to line)";
+    QTest::newRow("no trigger") << true << create << QStringList{"DROP TRIGGER korozia_changed ON {schema}.base_kor"}
+        << "'base_kor' in {server} is not a table of the expected structure (it has no trigger korozia_changed, which tells "
+           "the other users of changes)";
+    QTest::newRow("newer format") << true << create << QStringList{"COMMENT ON TABLE {schema}.base_kor IS 'Korozia table, format 2'"}
+        << "'base_kor' in {server} was written by a newer version of the program (format 2)";
+}
+
+// A server alias is opened as it stands: a wrong setting, a server it
+// cannot reach as told, tables that are missing or not the program's, each
+// with a clear message, and nothing is made or changed on the server.
+void TestStore::serverAliasErrors()
+{
+    if (!TempAlias::onServer())
+        QSKIP("needs the database server");
+    QFETCH(bool, tables);
+    QFETCH(QStringList, settings);
+    QFETCH(QStringList, setup);
+    QFETCH(QString, message);
+    TempAlias home;
+    PrivatePostgres &server = *PrivatePostgres::instance();
+    if (tables)
+        TableFile::open("kor", "base_kor.db"); // to be spoilt
+    QStringList prepared;
+    for (const QString &sql : setup)
+        prepared << QString(sql).replace("{schema}", home.serverUser());
+    QCOMPARE(server.exec(prepared), QString());
+    QList<QPair<QString, QString>> keys{{"host", server.socketFolder()},
+                                        {"port", QString::number(server.port())},
+                                        {"database", PrivatePostgres::database()},
+                                        {"user", home.serverUser()}};
+    for (const QString &setting : settings) {
+        if (setting.startsWith('-')) {
+            keys.removeIf([&](const auto &key) { return key.first == setting.mid(1); });
+            continue;
+        }
+        const QString key = setting.section('=', 0, 0);
+        keys.removeIf([&](const auto &k) { return k.first == key; });
+        keys << qMakePair(key, setting.section('=', 1));
+    }
+    home.configureServer("kor", keys);
+    const QString tablesBefore = server.value(QString("SELECT string_agg(relname || ':' || relnatts, ',' ORDER BY relname) "
+                                                      "FROM pg_class WHERE relnamespace = '%1'::regnamespace")
+                                                  .arg(home.serverUser()))
+                                     .toString();
+    const QString where = QString("'korozia' on %1:%2").arg(server.socketFolder()).arg(server.port());
+    QCOMPARE(messageOf([] { TableFile::open("kor", "base_kor.db"); }),
+             message.replace("{server}", where)
+                 .replace("{config}", home.configHome() + "/tablestore/aliases.ini")
+                 .replace("{port}", QString::number(server.port())));
+    QCOMPARE(server.value(QString("SELECT string_agg(relname || ':' || relnatts, ',' ORDER BY relname) FROM pg_class "
+                                  "WHERE relnamespace = '%1'::regnamespace")
+                              .arg(home.serverUser()))
+                 .toString(),
+             tablesBefore);
+}
+
+void TestStore::passwordIsAsked_data()
+{
+    QTest::addColumn<QStringList>("answers"); // what the prompt gives, in turn; "-" declines
+    QTest::addColumn<QString>("message");
+    QTest::newRow("given") << QStringList{"пароль 1"} << QString();
+    QTest::newRow("wrong, then right") << QStringList{"wrong", "пароль 1"} << QString();
+    QTest::newRow("declined") << QStringList{"-"}
+        << "The database server %1 of alias 'kor' asks for a password, and none was given (put it in ~/.pgpass to be "
+           "asked no more)";
+}
+
+// A role whose server asks for a password that none of the client's own
+// places gives: the installed prompt is asked (told when a password was
+// refused), and the password is written nowhere.
+void TestStore::passwordIsAsked()
+{
+    if (!TempAlias::onServer())
+        QSKIP("needs the database server");
+    QFETCH(QStringList, answers);
+    QFETCH(QString, message);
+    TempAlias home;
+    PrivatePostgres &server = *PrivatePostgres::instance();
+    { auto made = TableFile::open("kor", "line.db"); }
+    QCOMPARE(server.exec({QString("ALTER ROLE %1 PASSWORD 'пароль 1'").arg(home.serverUser()),
+                          QString("GRANT needpassword TO %1").arg(home.serverUser())}),
+             QString());
+    qunsetenv("PGPASSWORD");
+    qputenv("PGPASSFILE", QFile::encodeName(home.root() + "/no-pgpass"));
+    QList<store::PasswordRequest> asked;
+    const store::PasswordPrompt before = store::setPasswordPrompt([&](const store::PasswordRequest &request) {
+        asked << request;
+        const QString answer = answers.value(asked.size() - 1, "-");
+        return answer == "-" ? std::nullopt : std::optional<QString>(answer);
+    });
+    const QString got = messageOf([] { TableFile::open("kor", "line.db"); });
+    store::setPasswordPrompt(before);
+    const QString where = QString("'korozia' on %1:%2").arg(server.socketFolder()).arg(server.port());
+    QCOMPARE(got, message.isEmpty() ? QString() : message.arg(where));
+    QCOMPARE(asked.size(), answers.size());
+    for (int i = 0; i < asked.size(); ++i) {
+        QCOMPARE(asked[i].user, home.serverUser());
+        QCOMPARE(asked[i].refused, i > 0);
+    }
+    QFile ini(home.configHome() + "/tablestore/aliases.ini");
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QVERIFY(!QString::fromUtf8(ini.readAll()).contains("пароль"));
 }
 
 QTEST_GUILESS_MAIN(TestStore)
