@@ -38,15 +38,16 @@ struct Section
         number = db->Table2N_line->AsInteger();
         store::BulkScope bulk(db->Table1.file());
         for (int i = 0; i < count; ++i)
-            append(i);
+            append(i, count);
     }
-    void append(int i)
+    // The first and the last Support and one in a hundred are measured.
+    void append(int i, int count)
     {
         db->Table1.Append();
         db->Table1Kilometr->SetAsFloat(100.0 + i * 0.06);
         db->Table1Nomeropory->SetAsInteger(i % 30000 + 1);
         db->Table1R_opory->SetAsFloat(200);
-        if (i % 100 == 0)
+        if (i % 100 == 0 || i == count - 1)
             db->Table1U_izmer->SetAsFloat(1.0 + (i % 700) / 100.0);
         db->Table1.Post();
     }
@@ -118,7 +119,7 @@ void BM_ServerFill(benchmark::State &state)
         state.ResumeTiming();
         store::BulkScope bulk(section.db->Table1.file());
         for (int i = 0; i < count; ++i)
-            section.append(i);
+            section.append(i, count);
     }
     state.counters["supports"] = section.db->Table1.RecordCount();
 }
@@ -134,7 +135,7 @@ void BM_LibpqInsertFloor(benchmark::State &state)
                         "($1, $2, $3, $4, $5)",
                         count, [&](int i) {
                             return QList<QByteArray>{number(100.0 + i * 0.06), QByteArray::number(i % 30000 + 1),
-                                                     "200", i % 100 == 0 ? number(1.0 + (i % 700) / 100.0)
+                                                     "200", i % 100 == 0 || i == count - 1 ? number(1.0 + (i % 700) / 100.0)
                                                                          : QByteArray(),
                                                      QByteArray::number(section.number)};
                         });
@@ -152,9 +153,19 @@ void BM_ServerCalculate(benchmark::State &state)
         state.PauseTiming();
         floor.exec("UPDATE base_kor SET u_ras = NULL, i_opory = NULL");
         state.ResumeTiming();
-        calc::calculateLeakage(*section.db, [](const QString &) {});
+        QString refusal;
+        calc::calculateLeakage(*section.db, [&](const QString &message) { refusal = message; });
+        if (!refusal.isEmpty()) {
+            state.SkipWithError(refusal.toUtf8().constData());
+            break;
+        }
     }
     state.counters["supports"] = section.db->Table1.RecordCount();
+    // Every Support has a resistance and the Section measured ends, so every
+    // one must have its current written again: this counts the ones left blank.
+    PGresult *blank = PQexec(floor.conn, "SELECT count(*) FROM base_kor WHERE i_opory IS NULL OR u_ras IS NULL");
+    state.counters["left_blank"] = PQntuples(blank) == 1 ? atof(PQgetvalue(blank, 0, 0)) : -1;
+    PQclear(blank);
 }
 BENCHMARK(BM_ServerCalculate)->Unit(benchmark::kMillisecond);
 
@@ -217,7 +228,7 @@ void BM_ServerSinglePost(benchmark::State &state)
     Section section(scaled(10000));
     int i = 0;
     for (auto _ : state)
-        section.append(i++);
+        section.append(i++, 0);
 }
 BENCHMARK(BM_ServerSinglePost)->Unit(benchmark::kMicrosecond);
 

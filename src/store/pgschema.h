@@ -25,6 +25,7 @@ enum TypeOid : unsigned {
     kOid = 26,
     kFloat8 = 701,
     kInt4Array = 1007,
+    kInt8Array = 1016,
 };
 
 // A field's name on the server, quoted: the names fold to lower case, as the

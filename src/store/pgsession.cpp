@@ -370,6 +370,7 @@ void PgSession::connect()
             ++t.foreignChanges;
         for (auto it = m_locks.cbegin(); it != m_locks.cend(); ++it)
             m_lost.insert(it.key());
+        m_run = Run();
     }
 }
 
@@ -890,6 +891,11 @@ void PgSession::endBulk()
 {
     if (m_depth == 0 || --m_depth > 0)
         return;
+    struct RunRelease
+    {
+        PgSession *session;
+        ~RunRelease() { session->releaseRun(); }
+    } release{this};
     for (Table &t : m_tables)
         t.freeKeys.clear();
     if (!m_inTransaction) {
@@ -974,6 +980,11 @@ void PgSession::lock(int table, qint64 key)
         ++held.value();
         return;
     }
+    if (held == m_locks.end() && inRun(table, key)) {
+        m_run.kept.insert(key);
+        m_locks[id] = 1;
+        return;
+    }
     const Table &t = m_tables[size_t(table)];
     PgParams params;
     params.addBigInt(lockKey(t.oid, key));
@@ -1015,13 +1026,96 @@ void PgSession::unlock(int table, qint64 key)
     if (--held.value() > 0)
         return;
     m_locks.erase(held);
-    // A lock lost with a connection is not the server's to free.
-    if (m_lost.remove(id) || !m_conn || PQstatus(m_conn) != CONNECTION_OK || PQpipelineStatus(m_conn) != PQ_PIPELINE_OFF)
+    // A lock lost with a connection is not the server's to free; one of a
+    // run is freed with the run.
+    if (m_lost.remove(id) || (inRun(table, key) && m_run.kept.remove(key)) || !m_conn || PQstatus(m_conn) != CONNECTION_OK || PQpipelineStatus(m_conn) != PQ_PIPELINE_OFF)
         return;
     PgParams params;
     params.addBigInt(lockKey(m_tables[size_t(table)].oid, key));
     PQclear(PQexecParams(m_conn, "SELECT pg_advisory_unlock($1)", 1, params.types(), params.values(), params.lengths(),
                          params.formats(), 1));
+}
+
+namespace {
+
+// The lock numbers of a run of records, as an array in the server's text form.
+QByteArray lockKeys(Oid table, qint64 first, int count, const std::function<bool(qint64)> &skip = {})
+{
+    QByteArray keys = "{";
+    for (qint64 key = first; key < first + count; ++key) {
+        if (skip && skip(key))
+            continue;
+        if (keys.size() > 1)
+            keys += ',';
+        keys += QByteArray::number(lockKey(table, key));
+    }
+    return keys + '}';
+}
+
+} // namespace
+
+bool PgSession::lockRun(int table, qint64 first, int count)
+{
+    if (m_depth == 0 || count <= 0 || !m_conn || PQstatus(m_conn) != CONNECTION_OK
+        || PQpipelineStatus(m_conn) != PQ_PIPELINE_OFF)
+        return false;
+    releaseRun();
+    const Table &t = m_tables[size_t(table)];
+    // Records this process holds already count as taken by the run too: the
+    // server counts a lock taken twice by one session, and the run lets go of
+    // its own.
+    PgParams params;
+    params.addTextForm(lockKeys(t.oid, first, count), pg::kInt8Array);
+    params.addTextForm(QByteArray::number(t.oid), pg::kOid);
+    ensurePrepared("lockrun",
+                   "WITH k AS (SELECT n, pg_try_advisory_lock(n) AS got FROM unnest($1::int8[]) AS n) "
+                   "SELECT count(*) FILTER (WHERE NOT got), has_table_privilege($2, 'UPDATE') FROM k",
+                   params);
+    const PgResult result(PQexecPrepared(connection(), "lockrun", params.count(), params.values(), params.lengths(),
+                                         params.formats(), 1));
+    m_run = Run{table, first, count, {}};
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK || PQntuples(result.get()) != 1) {
+        // What the statement may have taken is let go, but never a lock this
+        // process held before: one held too long is better than one lost.
+        for (qint64 key = first; key < first + count; ++key)
+            if (m_locks.contains(QPair<int, qint64>(table, key)))
+                m_run.kept.insert(key);
+        releaseRun();
+        return false;
+    }
+    if (result.integer(0, 0) == 0 && result.boolean(0, 1))
+        return true;
+    // Another user holds some of them, or the role may not write: none is
+    // kept, and each record meets its own lock when the walk gets there.
+    releaseRun();
+    return false;
+}
+
+bool PgSession::inRun(int table, qint64 key) const
+{
+    return m_run.table == table && key >= m_run.first && key < m_run.first + m_run.count;
+}
+
+void PgSession::releaseRun() noexcept
+{
+    const Run run = std::exchange(m_run, Run());
+    if (run.table < 0 || !m_conn || PQstatus(m_conn) != CONNECTION_OK || PQpipelineStatus(m_conn) != PQ_PIPELINE_OFF)
+        return;
+    // A record locked on its own while in the run stays locked (the run's
+    // lock is the only one the server counted for it); its unlock frees it.
+    // pg_advisory_unlock of a lock not held only warns, which is the case of
+    // the records another user held when the run was refused.
+    try {
+        PgParams params;
+        params.addTextForm(lockKeys(m_tables[size_t(run.table)].oid, run.first, run.count,
+                                    [&](qint64 key) {
+                                        return run.kept.contains(key) && m_locks.contains(QPair<int, qint64>(run.table, key));
+                                    }),
+                           pg::kInt8Array);
+        PQclear(PQexecParams(m_conn, "SELECT pg_advisory_unlock(n) FROM unnest($1::int8[]) AS n", 1, params.types(),
+                             params.values(), params.lengths(), params.formats(), 1));
+    } catch (...) {
+    }
 }
 
 // A record locked before the connection was lost is locked again before it

@@ -148,6 +148,12 @@ public:
 
     void lock(int table, qint64 key);
     void unlock(int table, qint64 key);
+    // Inside a bulk scope: the records first, first + 1, ... (count of them)
+    // locked with one statement, all or none; lock and unlock of a record of
+    // the run then cost no round trip. The run is let go when the next one is
+    // taken or the outermost scope ends.
+    bool lockRun(int table, qint64 first, int count);
+    bool inRun(int table, qint64 key) const;
 
     // Runs a plain statement of the program's own (no values); for settings.
     void runPlain(const QByteArray &sql, const QString &what);
@@ -184,6 +190,7 @@ private:
     qint64 nextKey(int table);
     void advanceSequences();
     void relockIfLost(int table, qint64 key);
+    void releaseRun() noexcept;
 
     void begin();
     void commit(const QString &table);
@@ -217,6 +224,14 @@ private:
     // those held when the connection was lost, taken again before they are written.
     QHash<QPair<int, qint64>, int> m_locks;
     QSet<QPair<int, qint64>> m_lost;
+    struct Run
+    {
+        int table = -1;
+        qint64 first = 0;
+        int count = 0;
+        QSet<qint64> kept; // locked on their own while in the run, with no statement of their own
+    };
+    Run m_run;
 };
 
 } // namespace store

@@ -299,6 +299,16 @@ void PgTableFile::unlockRecord(qint64 key)
     m_session->unlock(m_table, key);
 }
 
+bool PgTableFile::lockRecordRun(qint64 first, int count)
+{
+    return m_session->lockRun(m_table, first, count);
+}
+
+bool PgTableFile::inLockedRun(qint64 key) const
+{
+    return m_session->inRun(m_table, key);
+}
+
 void PgTableFile::setBulkCommitInterval(int writes)
 {
     m_session->setBulkCommitInterval(writes);

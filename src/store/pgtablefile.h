@@ -42,8 +42,8 @@ public:
     void lockRecord(qint64 key) override;
     void unlockRecord(qint64 key) override;
     // Advisory locks are taken one record at a time on the server.
-    bool lockRecordRun(qint64, int) override { return false; }
-    bool inLockedRun(qint64) const override { return false; }
+    bool lockRecordRun(qint64 first, int count) override;
+    bool inLockedRun(qint64 key) const override;
 
     void setTestPragma(const QString &name, qint64 value) override;
     void setBulkCommitInterval(int writes) override;
