@@ -736,8 +736,8 @@ void Table::Post()
     afterSave([&] { notify(DataEvent::DataSetChanged); });
 }
 
-// A step after a record was saved: its failure is told to the log only, as
-// the user's command did what it was asked.
+// A step after a record was saved or deleted: its failure is told to the log
+// only, as the user's command did what it was asked.
 void Table::afterSave(const std::function<void()> &step)
 {
     try {
@@ -817,14 +817,18 @@ void Table::Delete()
     m_state = DataSetState::Browse;
     m_modified = false;
 
-    const int count = m_view->count();
-    if (count == 0)
-        clearCurrent();
-    else
-        moveTo(std::min(position, count - 1));
-    m_bof = m_eof = !m_currentKey;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
+    // The record is deleted: as after a Post, a view that cannot be read
+    // now is read again at the next move.
+    afterSave([&] {
+        const int count = m_view->count();
+        if (count == 0)
+            clearCurrent();
+        else
+            moveTo(std::min(position, count - 1));
+        m_bof = m_eof = !m_currentKey;
+    });
+    afterSave([&] { notify(DataEvent::StateChanged); });
+    afterSave([&] { notify(DataEvent::DataSetChanged); });
     if (AfterScroll)
         AfterScroll(this);
 }
