@@ -51,7 +51,7 @@ struct Alias
 
     void append(int count)
     {
-        store::BulkScope bulk(db->Table1.file());
+        Table::BulkScope bulk(db->Table1);
         for (int i = 0; i < count; ++i) {
             db->Table1.Append();
             db->Table1Kilometr->SetAsFloat(100.0 + i * 0.05);
@@ -89,7 +89,7 @@ void BM_WalkEditPostInBulkScope(benchmark::State &state)
     Table &t = alias.db->Table1;
     double value = 0;
     for (auto _ : state) {
-        store::BulkScope bulk(t.file());
+        Table::BulkScope bulk(t);
         for (t.First(); !t.Eof(); t.Next()) {
             t.Edit();
             alias.db->Table1U_ras->SetAsFloat(value += 0.25);

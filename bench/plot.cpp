@@ -10,6 +10,7 @@
 #include "plot/profilechart.h"
 #include "plot/profileview.h"
 #include "plot/profilewindow.h"
+#include "store/alias.h"
 #include "store/tablefile.h"
 
 #include <benchmark/benchmark.h>
@@ -32,7 +33,7 @@ void seedSection()
     Seeder s;
     const qint64 section = s.addSection(QStringLiteral("Большой участок"));
     KorTables &db = s.db();
-    store::BulkScope bulk(db.Table1.file());
+    Table::BulkScope bulk(db.Table1);
     db.Table1.DisableControls();
     const int count = supportCount();
     for (int i = 0; i < count; ++i) {
@@ -180,7 +181,8 @@ BENCHMARK(BM_ZoomFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterati
 void BM_ReadSectionFloor(benchmark::State &state)
 {
     Open &o = opened();
-    const QByteArray path = o.form->Table1.file().path().toUtf8();
+    const QString folder = store::resolveAlias(QStringLiteral("kor")).folder;
+    const QByteArray path = (folder + QStringLiteral("/base_kor.db")).toUtf8();
     const qint64 section = o.form->Table2N_line->AsInteger();
     sqlite3 *db = nullptr;
     if (sqlite3_open_v2(path.constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)

@@ -36,7 +36,7 @@ struct Section
         db->Table2Line->SetAsString(QStringLiteral("Участок"));
         db->Table2.Post();
         number = db->Table2N_line->AsInteger();
-        store::BulkScope bulk(db->Table1.file());
+        Table::BulkScope bulk(db->Table1);
         for (int i = 0; i < count; ++i)
             append(i, count);
     }
@@ -117,7 +117,7 @@ void BM_ServerFill(benchmark::State &state)
         state.PauseTiming();
         section.newSection();
         state.ResumeTiming();
-        store::BulkScope bulk(section.db->Table1.file());
+        Table::BulkScope bulk(section.db->Table1);
         for (int i = 0; i < count; ++i)
             section.append(i, count);
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/table.h"
-#include "store/error.h"
+#include "data/errors.h"
 
 #include <QtGlobal>
 

@@ -7,7 +7,6 @@
 #include "data/kortables.h"
 #include "data/numberreader.h"
 #include "data/regionalsettings.h"
-#include "store/tablefile.h"
 
 #include <limits>
 
@@ -59,7 +58,7 @@ void fillSupports(KorTables &db, const FillRequest &request)
         if (db.Table2N_line->IsNull())
             throw DatabaseError(QStringLiteral("There is no section to fill: add a section first"));
 
-        store::BulkScope bulk(supports.file());
+        Table::BulkScope bulk(supports);
         for (qint64 b = 0; b <= count; ++b) {
             supports.Append();
             db.Table1Nomeropory->SetAsInteger(number + step * b);
@@ -80,7 +79,7 @@ void clearSupports(KorTables &db)
     supports.SetFilter(QString());
     supports.SetFiltered(false);
     withControlsDisabled(supports, [&] {
-        store::BulkScope bulk(supports.file());
+        Table::BulkScope bulk(supports);
         supports.First();
         while (supports.RecordCount() != 0)
             supports.Delete();

@@ -3,8 +3,7 @@
 #include "controlshold.h"
 
 #include "data/kortables.h"
-#include "store/error.h"
-#include "store/tablefile.h"
+#include "data/errors.h"
 
 namespace {
 
@@ -14,7 +13,7 @@ void deleteOnce(KorTables &db)
     const bool filtered = supports.Filtered();
     withControlsDisabled(supports, [&] {
         {
-            store::BulkScope bulk(supports.file());
+            Table::BulkScope bulk(supports);
             if (filtered)
                 supports.SetFiltered(false);
             try {
@@ -50,7 +49,7 @@ void deleteSectionWithSupports(KorTables &db)
         try {
             deleteOnce(db);
             return;
-        } catch (const store::StillReferencedError &) {
+        } catch (const StillReferencedError &) {
             if (attempt == kAttempts)
                 throw;
         }

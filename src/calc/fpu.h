@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/error.h"
+#include "data/errors.h"
 
 #include <cstdint>
 

@@ -4,7 +4,6 @@
 #include "rounddigits.h"
 
 #include "data/kortables.h"
-#include "store/tablefile.h"
 
 #include <optional>
 #include <vector>
@@ -151,7 +150,7 @@ void calculateLeakage(KorTables &db, const std::function<void(const QString &)> 
     const bool filtered = t.Filtered() && !t.Filter().trimmed().isEmpty();
     if (!filtered) {
         {
-            store::BulkScope bulk(t.file());
+            Table::BulkScope bulk(t);
             Walk walk(t, std::nullopt);
             walkPairs(db, walk);
         }
@@ -163,7 +162,7 @@ void calculateLeakage(KorTables &db, const std::function<void(const QString &)> 
     t.SetFiltered(false);
     try {
         {
-            store::BulkScope bulk(t.file());
+            Table::BulkScope bulk(t);
             Walk walk(t, std::vector<qint64>(viewKeys.begin(), viewKeys.end()));
             walkPairs(db, walk);
         }

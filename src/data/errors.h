@@ -19,3 +19,9 @@ class ConvertError : public SystemError
 public:
     using SystemError::SystemError;
 };
+
+// The store's errors as the windows and the calculation meet them: they
+// name them here and never reach into the store themselves.
+using StoreError = store::StoreError;
+// A Section that another user's Supports still name is not removed.
+using StillReferencedError = store::StillReferencedError;

@@ -50,7 +50,7 @@ QStringList KorTables::unreadableValues() const
 {
     QStringList texts;
     for (const Table *table : {&Table1, &Table2})
-        if (table->Active() && !table->file().unreadableValues().isEmpty())
-            texts << table->file().unreadableValues();
+        if (const QString text = table->unreadableValues(); !text.isEmpty())
+            texts << text;
     return texts;
 }

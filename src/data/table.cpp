@@ -78,6 +78,25 @@ store::TableFile &Table::file() const
     return *m_file;
 }
 
+Table::BulkScope::BulkScope(Table &table) : m_scope(table.file()) {}
+
+Table::TransactionScope::TransactionScope(Table &table) : m_scope(table.file()) {}
+
+store::Record Table::blankRecord() const
+{
+    return store::Record(file().def().fields.size());
+}
+
+void Table::writeRecord(store::Record &record)
+{
+    file().insert(record);
+}
+
+QString Table::unreadableValues() const
+{
+    return Active() ? m_file->unreadableValues() : QString();
+}
+
 Field *Table::FindField(const QString &name) const
 {
     for (const auto &field : m_fields)
@@ -688,15 +707,21 @@ void Table::Post()
         throw;
     }
 
+    // The record is saved. A failure to read the view again from here on
+    // (the connection lost right after the commit) is not the save's: the
+    // cursor stands on the saved record as far as it can tell, and the view
+    // is read again at the next move.
     unlock();
     m_state = DataSetState::Browse;
     m_modified = false;
     m_insertRow = -1;
     m_current = record;
-    const store::ViewKey key = m_view->keyOf(record);
-    if (m_view->positionOf(key) >= 0) {
-        m_currentKey = key;
-    } else {
+    m_currentKey = m_view->keyOf(record);
+    m_bof = m_eof = false;
+    afterSave([&] {
+        const store::ViewKey key = *m_currentKey;
+        if (m_view->positionOf(key) >= 0)
+            return;
         // The record left the view (the filter or the range no longer takes
         // it): the following record becomes current, else the previous one.
         const int count = m_view->count();
@@ -705,10 +730,21 @@ void Table::Post()
             clearCurrent();
         else
             moveTo(std::min(following, count - 1));
+        m_bof = m_eof = !m_currentKey;
+    });
+    afterSave([&] { notify(DataEvent::StateChanged); });
+    afterSave([&] { notify(DataEvent::DataSetChanged); });
+}
+
+// A step after a record was saved or deleted: its failure is told to the log
+// only, as the user's command did what it was asked.
+void Table::afterSave(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (const SystemError &e) {
+        qWarning("%s", e.what());
     }
-    m_bof = m_eof = !m_currentKey;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
 }
 
 void Table::Cancel()
@@ -781,14 +817,18 @@ void Table::Delete()
     m_state = DataSetState::Browse;
     m_modified = false;
 
-    const int count = m_view->count();
-    if (count == 0)
-        clearCurrent();
-    else
-        moveTo(std::min(position, count - 1));
-    m_bof = m_eof = !m_currentKey;
-    notify(DataEvent::StateChanged);
-    notify(DataEvent::DataSetChanged);
+    // The record is deleted: as after a Post, a view that cannot be read
+    // now is read again at the next move.
+    afterSave([&] {
+        const int count = m_view->count();
+        if (count == 0)
+            clearCurrent();
+        else
+            moveTo(std::min(position, count - 1));
+        m_bof = m_eof = !m_currentKey;
+    });
+    afterSave([&] { notify(DataEvent::StateChanged); });
+    afterSave([&] { notify(DataEvent::DataSetChanged); });
     if (AfterScroll)
         AfterScroll(this);
 }

@@ -108,9 +108,48 @@ public:
     std::function<void(Table *)> AfterScroll;
     std::function<void(Table *)> AfterInsert;
 
-    // The store behind the cursor, for bulk scopes around commands that post
-    // many records in a row.
-    store::TableFile &file() const;
+    // Runs its block inside one write transaction of the cursor's table, for
+    // commands that post many records in a row: the writes are committed
+    // once, when the outermost scope ends, whether the block ends normally or
+    // by an error (what was written before the error stays). Scopes nest.
+    class BulkScope
+    {
+    public:
+        explicit BulkScope(Table &table);
+        BulkScope(const BulkScope &) = delete;
+        BulkScope &operator=(const BulkScope &) = delete;
+
+    private:
+        store::BulkScope m_scope;
+    };
+
+    // Runs its block as one write transaction of the cursor's table that is
+    // saved whole or not at all: the writes are committed by commit(); when
+    // the scope ends without it (an error, a cancelled command) every one of
+    // them is rolled back.
+    class TransactionScope
+    {
+    public:
+        explicit TransactionScope(Table &table);
+        TransactionScope(const TransactionScope &) = delete;
+        TransactionScope &operator=(const TransactionScope &) = delete;
+        void commit() { m_scope.commit(); }
+
+    private:
+        store::TransactionScope m_scope;
+    };
+
+    // A record of the table with every field blank.
+    store::Record blankRecord() const;
+    // Writes a whole new record as Post would write it (its key is assigned
+    // into it), for a command that checked its rows beforehand and writes
+    // many of them: the cursor does not move, no hook runs and no control is
+    // told; the cursor sees the record at its next move.
+    void writeRecord(store::Record &record);
+
+    // Values of the table that the store could not read when it was opened
+    // (another tool wrote them): a text for the user, empty when all is readable.
+    QString unreadableValues() const;
 
     // Rows as a grid shows them: the view's records, with a record being
     // inserted shown at its place.
@@ -169,8 +208,10 @@ private:
     QVariant masterValue() const;
     int linkField() const;
     void fieldWritten(Field *field, const QVariant &value);
+    void afterSave(const std::function<void()> &step);
     void lockForWriting(qint64 id);
     void unlock();
+    store::TableFile &file() const;
 
     QString m_name;
     QString m_alias;

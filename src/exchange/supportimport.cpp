@@ -7,7 +7,6 @@
 #include "data/errors.h"
 #include "data/kortables.h"
 #include "data/numberreader.h"
-#include "store/tablefile.h"
 
 #include <QFile>
 #include <QHash>
@@ -292,15 +291,15 @@ ImportPlan checkImport(const QString &path, const ImportSettings &settings, cons
 
 namespace {
 
-// Writes checked rows straight into the Supports' file, as the cursor's post
+// Writes checked rows straight into the Supports' table, as the cursor's post
 // would write them (the field objects' checks were made by the check of the
-// file): no cursor follows the rows one by one, so the view's keys are not
-// kept and its rows not cached for records nobody looks at here.
+// file): the cursor does not follow the rows one by one, so the view's keys
+// are not kept and its rows not cached for records nobody looks at here.
 class RowWriter
 {
 public:
     RowWriter(KorTables &db, qint64 section)
-        : m_file(db.Table1.file()), m_blank(m_file.def().fields.size()),
+        : m_table(db.Table1), m_blank(m_table.blankRecord()),
           m_kilometr(db.Table1Kilometr->fieldNo()), m_number(db.Table1Nomeropory->fieldNo()),
           m_index(db.Table1Index->fieldNo()), m_type(db.Table1Tipopory->fieldNo()),
           m_uIzmer(db.Table1U_izmer->fieldNo()), m_uRas(db.Table1U_ras->fieldNo()),
@@ -326,11 +325,11 @@ public:
             record[m_rOpory] = row.rOpory;
         if (row.present & SupportRow::IOpory)
             record[m_iOpory] = row.iOpory;
-        m_file.insert(record);
+        m_table.writeRecord(record);
     }
 
 private:
-    store::TableFile &m_file;
+    Table &m_table;
     store::Record m_blank;
     int m_kilometr, m_number, m_index, m_type, m_uIzmer, m_uRas, m_rOpory, m_iOpory;
 };
@@ -367,7 +366,7 @@ ImportResult writeImport(const QString &alias, const ImportPlan &plan, const Imp
             if (++done % 256 == 0 && progress && !progress(done, total))
                 throw SilentAbort();
         };
-        store::TransactionScope transaction(db.Table1.file());
+        Table::TransactionScope transaction(db.Table1);
         if (target.replace) {
             db.Table1.First();
             while (db.Table1.RecordCount() > 0) {

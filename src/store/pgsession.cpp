@@ -23,6 +23,7 @@ constexpr size_t kBatch = 512;
 // As for the table files: a bulk transaction commits by itself after this
 // many writes, which bounds what is kept for writing them again.
 constexpr int kCommitEvery = 100000;
+int g_commitEvery = kCommitEvery;
 // Keys taken from a table's sequence at once inside a bulk scope, at most.
 constexpr int kLargestKeyBlock = 4096;
 
@@ -225,7 +226,7 @@ std::shared_ptr<PgSession> PgSession::of(const QString &alias, const ServerSetti
 }
 
 PgSession::PgSession(const QString &alias, const ServerSettings &settings)
-    : m_alias(alias), m_settings(settings), m_commitEvery(kCommitEvery)
+    : m_alias(alias), m_settings(settings)
 {
 }
 
@@ -677,7 +678,7 @@ qint64 PgSession::write(PgWrite &&w)
     ++target.writes;
     if (m_queued.size() >= kBatch)
         flush();
-    if (!m_atomic && m_sent.size() + m_queued.size() >= size_t(m_commitEvery)) {
+    if (!m_atomic && m_sent.size() + m_queued.size() >= size_t(g_commitEvery)) {
         flush();
         try {
             commit(lastTable());
@@ -954,7 +955,7 @@ void PgSession::rollbackTransaction() noexcept
 
 void PgSession::setBulkCommitInterval(int writes)
 {
-    m_commitEvery = writes > 0 ? writes : kCommitEvery;
+    g_commitEvery = writes > 0 ? writes : kCommitEvery;
 }
 
 namespace {

@@ -144,7 +144,7 @@ public:
     void beginTransaction();
     void commitTransaction();
     void rollbackTransaction() noexcept;
-    void setBulkCommitInterval(int writes);
+    static void setBulkCommitInterval(int writes);
 
     void lock(int table, qint64 key);
     void unlock(int table, qint64 key);
@@ -216,7 +216,6 @@ private:
     bool m_atomic = false;
     bool m_inTransaction = false;
     bool m_aborted = false; // an all-or-nothing transaction the server refused part of
-    int m_commitEvery;
     std::vector<PgWrite> m_queued; // written by the callers, not yet sent
     std::vector<PgWrite> m_sent;   // sent and done, not yet committed
 

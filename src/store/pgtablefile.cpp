@@ -311,16 +311,7 @@ bool PgTableFile::inLockedRun(qint64 key) const
 
 void PgTableFile::setBulkCommitInterval(int writes)
 {
-    m_session->setBulkCommitInterval(writes);
-}
-
-void PgTableFile::setTestPragma(const QString &name, qint64 value)
-{
-    if (name == QLatin1String("query_only"))
-        m_session->runPlain(value ? "SET default_transaction_read_only = on" : "SET default_transaction_read_only = off",
-                            QStringLiteral("configuring"));
-    else
-        throw StoreError(QStringLiteral("Unknown test setting '%1'").arg(name));
+    PgSession::setBulkCommitInterval(writes);
 }
 
 } // namespace store

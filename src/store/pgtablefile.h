@@ -45,8 +45,9 @@ public:
     bool lockRecordRun(qint64 first, int count) override;
     bool inLockedRun(qint64 key) const override;
 
-    void setTestPragma(const QString &name, qint64 value) override;
-    void setBulkCommitInterval(int writes) override;
+    // A bulk transaction commits by itself after this many writes, in every
+    // session of the process (0: the store's own interval).
+    static void setBulkCommitInterval(int writes);
 
 private:
     QByteArray scanSql(const ScanSpec &scan, const QByteArray &columns, PgParams &params) const;

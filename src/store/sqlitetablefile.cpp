@@ -30,6 +30,7 @@ constexpr int kReadManyBatch = 64;
 // costs a checkpoint of the journal into the table file, so the interval is
 // large: "Расчитать" on a Section of 100,000 Supports commits once or twice.
 constexpr int kBulkCommitEvery = 100000;
+int g_bulkCommitEvery = kBulkCommitEvery;
 
 enum SqliteCode {
     kBusy = 5,
@@ -96,7 +97,7 @@ QVariant bindable(const FieldDef &field, const QVariant &value)
 } // namespace
 
 SqliteTableFile::SqliteTableFile(const TableDef &def, const QString &path, bool create)
-    : TableFile(def), m_path(path), m_bulkCommitEvery(kBulkCommitEvery)
+    : TableFile(def), m_path(path)
 {
     try {
         openConnection(create);
@@ -948,7 +949,7 @@ void SqliteTableFile::write(Write &&w)
     }
     ++m_ownWrites;
     m_bulkWrites.push_back(std::move(w));
-    if (m_bulkWrites.size() >= size_t(m_bulkCommitEvery)) {
+    if (m_bulkWrites.size() >= size_t(g_bulkCommitEvery)) {
         try {
             commit();
         } catch (const SystemError &) {
@@ -1174,24 +1175,7 @@ bool SqliteTableFile::inLockedRun(qint64 key) const
 
 void SqliteTableFile::setBulkCommitInterval(int writes)
 {
-    m_bulkCommitEvery = writes > 0 ? writes : kBulkCommitEvery;
-}
-
-void SqliteTableFile::setTestPragma(const QString &name, qint64 value)
-{
-    if (name == QLatin1String("query_only")) {
-        execSql(QStringLiteral("PRAGMA query_only = %1").arg(value ? 1 : 0), QStringLiteral("configuring"));
-    } else if (name == QLatin1String("max_page_count")) {
-        // value: the number of pages the file may still grow by.
-        const qint64 pages = sqlState(QStringLiteral("PRAGMA page_count")).toLongLong();
-        execSql(QStringLiteral("PRAGMA max_page_count = %1").arg(pages + value), QStringLiteral("configuring"));
-    } else if (name == QLatin1String("fail_commits")) {
-        // value: how many of the next commits SQLite turns into a rollback.
-        m_failCommits = int(value);
-        sqlite3_commit_hook(handle(), &SqliteTableFile::commitHook, this);
-    } else {
-        throw StoreError(QStringLiteral("Unknown test setting '%1'").arg(name));
-    }
+    g_bulkCommitEvery = writes > 0 ? writes : kBulkCommitEvery;
 }
 
 sqlite3 *SqliteTableFile::handle() const
@@ -1200,15 +1184,6 @@ sqlite3 *SqliteTableFile::handle() const
     if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
         throw StoreError(QStringLiteral("The SQLite handle of '%1' is not available").arg(fileName(m_path)));
     return *static_cast<sqlite3 *const *>(handle.constData());
-}
-
-int SqliteTableFile::commitHook(void *file)
-{
-    auto *self = static_cast<SqliteTableFile *>(file);
-    if (self->m_failCommits <= 0)
-        return 0;
-    --self->m_failCommits;
-    return 1;
 }
 
 } // namespace store

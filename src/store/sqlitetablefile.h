@@ -57,8 +57,9 @@ public:
     bool lockRecordRun(qint64 first, int count) override;
     bool inLockedRun(qint64 key) const override;
 
-    void setTestPragma(const QString &name, qint64 value) override;
-    void setBulkCommitInterval(int writes) override;
+    // A bulk transaction commits by itself after this many writes, in every
+    // table file of the process (0: the store's own interval).
+    static void setBulkCommitInterval(int writes);
 
 private:
     // A write of the current bulk transaction, kept so that it can be written
@@ -125,7 +126,6 @@ private:
     enum class BulkFailure { Write, Commit };
     void rescueBulk(BulkFailure failure);
     void rewrite(const std::vector<Write> &writes);
-    static int commitHook(void *file);
 
     // A table that records of this one name, attached read-only to this
     // connection so that the named record is looked up inside the write
@@ -161,9 +161,7 @@ private:
     qint64 m_dataVersion = 0;
     quint64 m_ownWrites = 0;
     qint64 m_lastInsertKey = 0;
-    int m_bulkCommitEvery;
     std::vector<Write> m_bulkWrites;
-    int m_failCommits = 0;
 };
 
 } // namespace store

@@ -95,14 +95,6 @@ public:
     virtual bool lockRecordRun(qint64 first, int count) = 0;
     virtual bool inLockedRun(qint64 key) const = 0;
 
-    // For tests that simulate a refusing store with SQLite's own means:
-    // "query_only" (a read-only store), "max_page_count" (a full disk) and
-    // "fail_commits" (the next commits refused).
-    virtual void setTestPragma(const QString &name, qint64 value) = 0;
-    // A bulk transaction commits by itself after this many writes (0: the
-    // store's own interval); tests shorten it to see a scope commit part-way.
-    virtual void setBulkCommitInterval(int writes) = 0;
-
     // The store's refusal of a record that leaves a required field blank or
     // breaks the stored structure; checked before anything is written.
     void checkRecord(const Record &record) const;

@@ -293,15 +293,24 @@ std::optional<Record> View::readFresh(qint64 id)
 // A write may have waited for another user's transaction (the busy
 // timeout); what that one committed is in the file now as well, so the keys
 // are read again instead of being patched with our own write alone.
+// The write is done when this is asked: a file that cannot be read just
+// after it (a connection lost right after the commit) does not make it a
+// failed write; the keys are read again at the next call instead.
 bool View::othersWroteMeanwhile(const FileStamp &before)
 {
-    const FileStamp now = m_file.stamp();
-    if (now.otherChanges == before.otherChanges) {
-        m_stamp = now;
-        return false;
+    try {
+        const FileStamp now = m_file.stamp();
+        if (now.otherChanges == before.otherChanges) {
+            m_stamp = now;
+            return false;
+        }
+        ++m_reloads;
+        reload();
+    } catch (const StoreError &e) {
+        qWarning("%s", e.what());
+        m_loaded = false;
+        m_checkedInMoment = false;
     }
-    ++m_reloads;
-    reload();
     return true;
 }
 

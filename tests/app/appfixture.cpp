@@ -43,7 +43,7 @@ void Seeder::addSupport(qint64 section, const SupportValues &v)
 
 void Seeder::addSupports(qint64 section, int count)
 {
-    store::BulkScope bulk(m_db->Table1.file());
+    Table::BulkScope bulk(m_db->Table1);
     m_db->Table1.DisableControls();
     for (int i = 0; i < count; ++i) {
         SupportValues v;

@@ -509,7 +509,7 @@ void FillPaneTest::refusedSave()
     WindowFixture f(seedTwo);
     TForm1 &w = f.form();
     f.dialogs().answer(BoxButton::Ok);
-    w.Table1.file().setTestPragma("fail_commits", 2);
+    f.home.refuseCommits("base_kor.db", 2);
     Run run;
     run.count = QStringLiteral("4");
     fill(w, run);
@@ -583,7 +583,7 @@ void FillPaneTest::clearingRefused()
     TForm1 &w = f.form();
     f.dialogs().answer(BoxButton::Ok);
     w.N7->trigger();
-    w.Table1.file().setTestPragma("fail_commits", 2);
+    f.home.refuseCommits("base_kor.db", 2);
     QTest::mouseClick(w.Button4, Qt::LeftButton);
     QCOMPARE(f.dialogs().boxes().size(), 1);
     QVERIFY2(f.dialogs().boxes().first().text.contains("'base_kor.db'"),

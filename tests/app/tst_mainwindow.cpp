@@ -761,7 +761,7 @@ void MainWindowTest::deleteRefusedByTheFile()
     TForm1 &w = f.form();
     f.dialogs().answer(BoxButton::Ok);
     f.dialogs().answer(BoxButton::Ok);
-    w.Table1.file().setTestPragma("fail_commits", 2);
+    f.home.refuseCommits("base_kor.db", 2);
     w.N15->trigger();
     QCOMPARE(f.dialogs().boxes().size(), 2);
     const toolkit::BoxDescription error = f.dialogs().boxes().at(1);

@@ -92,7 +92,7 @@ struct Store
         {
             KorTables seed(QStringLiteral("seed"));
             seed.open();
-            std::optional<store::BulkScope> sectionBulk(std::in_place, seed.Table2.file());
+            std::optional<Table::BulkScope> sectionBulk(std::in_place, seed.Table2);
             for (int s = 0; s < sections; ++s) {
                 seed.Table2.Append();
                 seed.Table2Line->SetAsString(QStringLiteral("Участок %1").arg(s + 1));
@@ -100,7 +100,7 @@ struct Store
             }
             sectionBulk.reset();
             seed.Table2.First();
-            store::BulkScope bulk(seed.Table1.file());
+            Table::BulkScope bulk(seed.Table1);
             for (int i = 0; i < supportsInFirst; ++i) {
                 seed.Table1.Append();
                 seed.Table1Kilometr->SetAsFloat(100 + i * 0.05);
@@ -156,6 +156,8 @@ private slots:
     void fullDisk();
     void readOnlyStore_data();
     void readOnlyStore();
+    void savedButNotReadAgain_data();
+    void savedButNotReadAgain();
     void serverGoneInTheMiddle_data();
     void serverGoneInTheMiddle();
 };
@@ -267,12 +269,11 @@ void TestStoreFailures::fullDisk()
     s.create(1, 300);
     s.open();
     Table &t = s.db->Table1;
-    store::TableFile &file = t.file();
-    file.setTestPragma("max_page_count", 0);
+    s.home.limitGrowth("base_kor.db", 0);
 
-    std::optional<store::BulkScope> scope;
+    std::optional<Table::BulkScope> scope;
     if (bulk)
-        scope.emplace(file);
+        scope.emplace(t);
     int posted = 0;
     QString message;
     const int count = t.RecordCount();
@@ -310,7 +311,7 @@ void TestStoreFailures::fullDisk()
     QCOMPARE(t.RecordCount(), count + (what == "append" ? posted : 0));
 
     // Room again: the same record is posted.
-    file.setTestPragma("max_page_count", 100000);
+    s.home.limitGrowth("base_kor.db", 100000);
     t.Post();
     QCOMPARE(t.State(), DataSetState::Browse);
     ++posted;
@@ -360,8 +361,8 @@ void TestStoreFailures::readOnlyStore()
     t.SetRecNo(2);
     const int count = t.RecordCount();
     const int supports = s.db->Table1.RecordCount();
-    t.file().setTestPragma("query_only", 1);
     const QString file = table == "Table1" ? "base_kor.db" : "line.db";
+    s.home.makeReadOnly(file);
     const QString refused = QString("The table '%1' cannot be written (it is read-only); nothing was changed").arg(file);
 
     DataSetState state = DataSetState::Browse;
@@ -405,6 +406,75 @@ void TestStoreFailures::readOnlyStore()
         (table == "Table1" ? s.db->Table1Tipopory : s.db->Table2Line)->SetAsString("Изм");
         again.Post();
         QCOMPARE(again.RecordCount(), count);
+    }
+}
+
+void TestStoreFailures::savedButNotReadAgain_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("operation");
+    QTest::newRow("new support") << "Table1" << "append";
+    QTest::newRow("edited support") << "Table1" << "edit";
+    QTest::newRow("deleted support") << "Table1" << "delete";
+    QTest::newRow("new section") << "Table2" << "append";
+    QTest::newRow("edited section") << "Table2" << "edit";
+    QTest::newRow("deleted section") << "Table2" << "delete";
+}
+
+// The store commits a Post (or a Delete) and then cannot read the table (a
+// connection lost right after the commit): the command did its work and is
+// no failure, the cursor stands on the saved record, and the next move reads
+// the view again with the change in it once.
+void TestStoreFailures::savedButNotReadAgain()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, operation);
+    Store s;
+    s.create(3, 5);
+    s.open();
+    const bool supports = table == "Table1";
+    Table &t = supports ? s.db->Table1 : s.db->Table2;
+    Field *text = supports ? s.db->Table1Tipopory : s.db->Table2Line;
+    Field *key = supports ? s.db->Table1I : s.db->Table2N_line;
+    t.SetRecNo(2);
+    const qint64 chosen = key->AsInteger();
+    const int count = t.RecordCount();
+    if (operation == "append") {
+        t.Append();
+        if (supports) {
+            s.db->Table1Kilometr->SetAsFloat(100.12);
+            s.db->Table1Nomeropory->SetAsInteger(75);
+        }
+    } else if (operation == "edit") {
+        t.Edit();
+    }
+    if (operation != "delete")
+        text->SetAsString("Изм");
+
+    const QString file = supports ? "base_kor.db" : "line.db";
+    s.home.failAfterNextCommit(file);
+    QCOMPARE(failure([&] { operation == "delete" ? t.Delete() : t.Post(); }), QString("<no error>"));
+    QCOMPARE(t.State(), DataSetState::Browse);
+    QVERIFY(!t.Modified());
+    const qint64 saved = key->AsInteger();
+    if (operation != "delete") {
+        QCOMPARE(text->AsString(), QString("Изм"));
+        QVERIFY(saved > 0);
+    }
+    QVERIFY(failure([&] { t.First(); }) != "<no error>");
+
+    s.home.failAfterNextCommit(file, false);
+    const int now = count + (operation == "append" ? 1 : operation == "delete" ? -1 : 0);
+    QCOMPARE(t.RecordCount(), now);
+    QCOMPARE(t.Locate(chosen), operation != "delete");
+    s.close();
+    s.open();
+    Table &again = supports ? s.db->Table1 : s.db->Table2;
+    QCOMPARE(again.RecordCount(), now);
+    QCOMPARE(again.Locate(chosen), operation != "delete");
+    if (operation != "delete") {
+        QVERIFY(again.Locate(saved));
+        QCOMPARE((supports ? s.db->Table1Tipopory : s.db->Table2Line)->AsString(), QString("Изм"));
     }
 }
 
@@ -454,7 +524,7 @@ void TestStoreFailures::serverGoneInTheMiddle()
         };
         try {
             if (scope > 0) {
-                store::BulkScope bulk(t.file());
+                Table::BulkScope bulk(t);
                 do
                     post();
                 while (next % scope != 0);

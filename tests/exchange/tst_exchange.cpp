@@ -120,7 +120,7 @@ qint64 seedRandomSection(const QString &name, int count, quint64 seed)
     Seeder s;
     const qint64 section = s.addSection(name);
     std::mt19937_64 rng(seed);
-    store::BulkScope bulk(s.db().Table1.file());
+    Table::BulkScope bulk(s.db().Table1);
     for (int i = 0; i < count; ++i) {
         SupportValues v;
         v.km = *randomValue(rng, true);

@@ -38,7 +38,7 @@ void ReportFixture::addSupports(const std::vector<SupportRow> &rows)
 {
     Table &t = db->Table1;
     {
-        store::BulkScope bulk(t.file());
+        Table::BulkScope bulk(t);
         auto set = [](Field *f, const std::optional<double> &v) {
             if (v)
                 f->SetAsFloat(*v);

@@ -9,6 +9,7 @@
 #include "data/kortables.h"
 #include "plannedsupport.h"
 #include "store/error.h"
+#include "support/tempalias.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -76,10 +77,10 @@ int main(int argc, char **argv)
     if (seq < 1)
         return 2;
     try {
+        // The test's interval, so that some scopes commit part-way by themselves.
+        TempAlias::setBulkCommitInterval(10000);
         KorTables db;
         db.open();
-        // The test's interval, so that some scopes commit part-way by themselves.
-        db.Table1.file().setBulkCommitInterval(10000);
         if (db.Table2.IsEmpty())
             return 2;
         say(QStringLiteral("ready"));
@@ -98,7 +99,7 @@ int main(int argc, char **argv)
             say(QStringLiteral("B %1 %2").arg(seq).arg(count));
             std::vector<QString> lines;
             {
-                store::BulkScope bulk(db.Table1.file());
+                Table::BulkScope bulk(db.Table1);
                 for (qint64 i = 0; i < count; ++i)
                     lines.push_back(post(db, seq + i));
             }

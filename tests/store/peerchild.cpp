@@ -68,7 +68,7 @@ int main(int argc, char **argv)
             } else if (command == QLatin1String("cancel")) {
                 t.Cancel();
             } else if (command == QLatin1String("hold") && words.size() == 2) {
-                store::BulkScope bulk(t.file());
+                Table::BulkScope bulk(t);
                 t.Append();
                 db->Table1Kilometr->SetAsFloat(999);
                 db->Table1Nomeropory->SetAsInteger(999);

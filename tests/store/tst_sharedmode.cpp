@@ -198,7 +198,7 @@ void TestSharedMode::lockedRecordStopsBulkWalk()
     Fixture f;
     Table &t = f.db->Table1;
     {
-        store::BulkScope bulk(t.file());
+        Table::BulkScope bulk(t);
         for (int i = 4; i <= 300; ++i) {
             t.Append();
             f.db->Table1Kilometr->SetAsFloat(i);
@@ -212,7 +212,7 @@ void TestSharedMode::lockedRecordStopsBulkWalk()
 
     int reached = 0;
     const QString message = failure([&] {
-        store::BulkScope bulk(t.file());
+        Table::BulkScope bulk(t);
         for (t.First(); !t.Eof(); t.Next()) {
             reached = t.RecNo();
             t.Edit();

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -325,8 +326,9 @@ void TestStore::refusedCommitInBulk()
     QFETCH(QList<int>, lost);
     TempAlias home;
     addSections(1);
+    TempAlias::setBulkCommitInterval(10);
+    const auto interval = qScopeGuard([] { TempAlias::setBulkCommitInterval(0); });
     auto file = TableFile::open("kor", "base_kor.db");
-    file->setBulkCommitInterval(10);
     View view(*file);
     QStringList failures;
     const QString atScopeEnd = messageOf([&] {

@@ -12,6 +12,8 @@ struct Watched
 {
     QString path;
     int refusals = 0;
+    bool failAfterCommit = false;
+    bool failing = false;
 };
 
 QHash<sqlite3 *, Watched> &open()
@@ -20,13 +22,30 @@ QHash<sqlite3 *, Watched> &open()
     return connections;
 }
 
+int failingStatement(void *connection)
+{
+    const auto it = open().constFind(static_cast<sqlite3 *>(connection));
+    return it != open().cend() && it->failing ? 1 : 0;
+}
+
 int commitHook(void *connection)
 {
-    auto it = open().find(static_cast<sqlite3 *>(connection));
-    if (it == open().end() || it->refusals <= 0)
+    auto *db = static_cast<sqlite3 *>(connection);
+    auto it = open().find(db);
+    if (it == open().end())
         return 0;
-    --it->refusals;
-    return 1;
+    if (it->refusals > 0) {
+        --it->refusals;
+        return 1;
+    }
+    if (it->failAfterCommit) {
+        // The commit goes through; the statements that follow it are
+        // interrupted from their first step on.
+        it->failAfterCommit = false;
+        it->failing = true;
+        sqlite3_progress_handler(db, 1, &failingStatement, db);
+    }
+    return 0;
 }
 
 int closed(unsigned, void *, void *connection, void *)
@@ -85,6 +104,20 @@ void refuseCommits(const QString &path, int commits)
     for (Watched &w : open())
         if (w.path == file)
             w.refusals = commits;
+}
+
+void failAfterNextCommit(const QString &path, bool refuse)
+{
+    const QString file = QFileInfo(path).canonicalFilePath();
+    for (auto it = open().begin(); it != open().end(); ++it) {
+        if (it->path != file)
+            continue;
+        it->failAfterCommit = refuse;
+        if (!refuse && it->failing) {
+            it->failing = false;
+            sqlite3_progress_handler(it.key(), 0, nullptr, nullptr);
+        }
+    }
 }
 
 } // namespace sqliteconnections

@@ -17,5 +17,9 @@ void run(const QString &path, const QString &sql);
 qint64 value(const QString &path, const QString &sql);
 // The next `commits` commits of the connections to the path are refused.
 void refuseCommits(const QString &path, int commits);
+// After the next commit of a connection to the path, every statement that
+// connection runs fails, as on a connection lost just after the commit;
+// with `refuse` false they run again.
+void failAfterNextCommit(const QString &path, bool refuse = true);
 
 } // namespace sqliteconnections

@@ -2,7 +2,9 @@
 
 #include "privatepostgres.h"
 #include "sqliteconnections.h"
+#include "store/pgtablefile.h"
 #include "store/schema.h"
+#include "store/sqlitetablefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,10 +18,10 @@ TempAlias::TempAlias()
     QDir().mkpath(dataHome());
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome()));
     qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome()));
-    if (!onServer()) {
-        sqliteconnections::watch();
+    // A test may point "kor" at a folder of table files on either backend.
+    sqliteconnections::watch();
+    if (!onServer())
         return;
-    }
     PrivatePostgres *server = PrivatePostgres::instance();
     if (!server)
         qFatal("KOROZIA_TEST_BACKEND=postgresql, but the private server cannot run: %s",
@@ -109,6 +111,14 @@ QSqlDatabase TempAlias::openRaw(const QString &connection, const QString &fileNa
 
 namespace {
 
+// True when the alias "kor" of the home is on the server now (a test may
+// have pointed it at a folder of table files instead).
+bool korOnServer(const TempAlias &home)
+{
+    QSettings ini(home.configHome() + QStringLiteral("/tablestore/aliases.ini"), QSettings::IniFormat);
+    return ini.value(QStringLiteral("kor/driver")).toString() == QLatin1String("postgresql");
+}
+
 // The file of a table in the folder an alias "kor" uses now.
 QString tablePath(const TempAlias &home, const QString &fileName)
 {
@@ -133,7 +143,7 @@ void onServer(const QStringList &statements)
 
 void TempAlias::refuseCommits(const QString &fileName, int commits) const
 {
-    if (!onServer()) {
+    if (!korOnServer(*this)) {
         sqliteconnections::refuseCommits(tablePath(*this, fileName), commits);
         return;
     }
@@ -156,7 +166,7 @@ void TempAlias::refuseCommits(const QString &fileName, int commits) const
 
 void TempAlias::makeReadOnly(const QString &fileName) const
 {
-    if (!onServer()) {
+    if (!korOnServer(*this)) {
         sqliteconnections::run(tablePath(*this, fileName), QStringLiteral("PRAGMA query_only = 1"));
         return;
     }
@@ -166,9 +176,22 @@ void TempAlias::makeReadOnly(const QString &fileName) const
 
 void TempAlias::limitGrowth(const QString &fileName, qint64 pages) const
 {
-    if (onServer())
+    if (korOnServer(*this))
         qFatal("a full disk is simulated on table files only");
     const QString path = tablePath(*this, fileName);
     const qint64 now = sqliteconnections::value(path, QStringLiteral("PRAGMA page_count"));
     sqliteconnections::run(path, QStringLiteral("PRAGMA max_page_count = %1").arg(now + pages));
+}
+
+void TempAlias::failAfterNextCommit(const QString &fileName, bool fail) const
+{
+    if (korOnServer(*this))
+        qFatal("a connection lost after a commit is simulated on table files only");
+    sqliteconnections::failAfterNextCommit(tablePath(*this, fileName), fail);
+}
+
+void TempAlias::setBulkCommitInterval(int writes)
+{
+    store::SqliteTableFile::setBulkCommitInterval(writes);
+    store::PgTableFile::setBulkCommitInterval(writes);
 }

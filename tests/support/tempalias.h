@@ -55,6 +55,14 @@ public:
     void refuseCommits(const QString &fileName, int commits) const;
     void makeReadOnly(const QString &fileName) const;
     void limitGrowth(const QString &fileName, qint64 pages) const;
+    // The table's next commit goes through, and everything the store then
+    // asks of the table fails, as when a connection is lost just after a
+    // commit, until this is called again with `fail` false (table files only).
+    void failAfterNextCommit(const QString &fileName, bool fail = true) const;
+    // Bulk scopes commit by themselves after this many writes, in every
+    // table of the process, on either backend (0: the store's own
+    // interval), so that a test sees a scope commit part-way.
+    static void setBulkCommitInterval(int writes);
 
     // A connection of the test's own to the table's data: its file in the
     // default folder, or this home's schema on the server. Close it (and
