@@ -7,13 +7,26 @@
 #include "support/tempalias.h"
 
 #include <QProcess>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QTest>
 
+#include <QElapsedTimer>
+
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <poll.h>
+#include <pty.h>
 #include <random>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+extern char **environ;
 
 using store::Record;
 using store::TableFile;
@@ -35,6 +48,93 @@ Run admin(const QStringList &arguments)
         return {-1, {}, QStringLiteral("timed out")};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+// korozia-admin with no controlling terminal: a session of its own, pipes.
+Run adminWithoutTerminal(const QStringList &arguments)
+{
+    QProcess p;
+    p.setChildProcessModifier([] { ::setsid(); });
+    p.start(QStringLiteral(KOROZIA_ADMIN), arguments);
+    if (!p.waitForFinished(120000))
+        return {-1, {}, QStringLiteral("timed out")};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+// korozia-admin in a session of its own on a new terminal: each time it asks
+// for a password the next line is typed ("^C" and "^D" are those keys).
+// code: the exit code, or minus the signal that ended it; out: everything
+// the terminal showed. echoAfter: the terminal echoes again once it ended.
+Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool &echoAfter)
+{
+    int master = -1, slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return {-1, {}, QStringLiteral("no terminal")};
+    const QByteArray slaveName = ::ttyname(slave);
+    QList<QByteArray> args{QByteArray(KOROZIA_ADMIN)};
+    for (const QString &a : arguments)
+        args << a.toUtf8();
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclose(&actions, master);
+    posix_spawn_file_actions_addopen(&actions, 0, slaveName.constData(), O_RDWR, 0); // its controlling terminal
+    posix_spawn_file_actions_adddup2(&actions, 0, 1);
+    posix_spawn_file_actions_adddup2(&actions, 0, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    pid_t child = 0;
+    const int spawned = ::posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    Run run;
+    QByteArray shown;
+    int prompts = 0;
+    QElapsedTimer clock;
+    clock.start();
+    int status = 0;
+    while (spawned == 0 && clock.elapsed() < 60000) {
+        pollfd fd{master, POLLIN, 0};
+        if (::poll(&fd, 1, 100) > 0) {
+            char buffer[4096];
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n > 0)
+                shown.append(buffer, n);
+        }
+        if (shown.count("Пароль для") > prompts && prompts < typed.size()) {
+            const QString line = typed[prompts++];
+            const QByteArray keys = line == "^C" ? "\x03" : line == "^D" ? "\x04" : line.toUtf8() + '\n';
+            QTest::qWait(50); // the echo is off once the prompt is out
+            [[maybe_unused]] const ssize_t written = ::write(master, keys.constData(), size_t(keys.size()));
+        }
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+            break;
+        }
+    }
+    if (spawned == 0 && run.code == -1 && clock.elapsed() >= 60000) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+    }
+    pollfd fd{master, POLLIN, 0};
+    while (::poll(&fd, 1, 0) > 0) {
+        char buffer[4096];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        shown.append(buffer, n);
+    }
+    termios after{};
+    echoAfter = ::tcgetattr(slave, &after) == 0 && (after.c_lflag & ECHO);
+    ::close(master);
+    ::close(slave);
+    run.out = QString::fromUtf8(shown);
+    return run;
 }
 
 // An alias on the private server, in an empty schema of a role of its own.
@@ -154,6 +254,8 @@ private slots:
     void roundTripThroughTheServer();
     void refusals_data();
     void refusals();
+    void passwordOfTheServer_data();
+    void passwordOfTheServer();
 };
 
 // Files to the server and back again give the same records, to the bit; the
@@ -247,6 +349,61 @@ void TestAliasCopy::refusals()
     QCOMPARE(contents(QStringLiteral("kor"), QStringLiteral("base_kor.db")), before);
     QCOMPARE(contents(QStringLiteral("team"), QStringLiteral("base_kor.db")), teamBefore);
     QCOMPARE(contents(QStringLiteral("team"), QStringLiteral("line.db")).isEmpty(), setUp != QLatin1String("filled team"));
+}
+
+void TestAliasCopy::passwordOfTheServer_data()
+{
+    QTest::addColumn<QString>("environment"); // PGPASSWORD, or none
+    QTest::addColumn<QStringList>("typed");   // on a terminal, one line per prompt; none: no terminal
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    const QString ask = QStringLiteral("Пароль для %1@%2:%3: ");
+    QTest::newRow("PGPASSWORD") << "пароль 1" << QStringList() << 0 << "Ошибок не найдено";
+    QTest::newRow("no terminal") << "" << QStringList() << 1
+        << "а терминала, чтобы его спросить, нет: запишите пароль в ~/.pgpass или в переменную окружения PGPASSWORD";
+    QTest::newRow("typed") << "" << QStringList{"пароль 1"} << 0 << ask + "\r\nПсевдоним «team»";
+    QTest::newRow("wrong, then right") << "" << QStringList{"wrong", "пароль 1"} << 0
+                                       << ask + "\r\nПароль не подошёл.\r\n" + ask + "\r\nПсевдоним";
+    QTest::newRow("Ctrl+D") << "" << QStringList{"^D"} << 1 << "а пароль не введён";
+    QTest::newRow("Ctrl+C") << "" << QStringList{"^C"} << -SIGINT << ask;
+}
+
+// A role whose server asks for a password: korozia-admin takes it from
+// PGPASSWORD, asks on the terminal with the typing hidden (and the terminal
+// as it was however the prompt ends), and without a terminal says where the
+// password belongs.
+void TestAliasCopy::passwordOfTheServer()
+{
+    QFETCH(QString, environment);
+    QFETCH(QStringList, typed);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    TempAlias home;
+    serverAlias(home, QStringLiteral("team"));
+    PrivatePostgres *server = PrivatePostgres::instance();
+    const QString role = QSettings(home.configHome() + "/tablestore/aliases.ini", QSettings::IniFormat)
+                             .value("team/user").toString();
+    QCOMPARE(contents(QStringLiteral("team"), QStringLiteral("line.db")), QStringList()); // the tables, made
+    QCOMPARE(server->exec({QStringLiteral("ALTER ROLE %1 PASSWORD 'пароль 1'").arg(role),
+                           QStringLiteral("GRANT needpassword TO %1").arg(role)}),
+             QString());
+    if (message.contains(QLatin1String("%1")))
+        message = message.arg(role, server->socketFolder()).arg(server->port());
+    qputenv("PGPASSFILE", QFile::encodeName(home.root() + "/no-pgpass"));
+    if (environment.isEmpty())
+        qunsetenv("PGPASSWORD");
+    else
+        qputenv("PGPASSWORD", environment.toUtf8());
+    const QStringList arguments{QStringLiteral("check"), QStringLiteral("team")};
+    bool echoAfter = false;
+    const Run run = typed.isEmpty() ? adminWithoutTerminal(arguments) : adminOnTerminal(arguments, typed, echoAfter);
+    qunsetenv("PGPASSWORD");
+    QCOMPARE(run.code, code);
+    QVERIFY2((run.out + run.err).contains(message), qPrintable(run.out + run.err));
+    if (!typed.isEmpty()) {
+        QVERIFY(echoAfter);
+        QVERIFY2(!run.out.contains("пароль 1") && !run.out.contains("wrong"), qPrintable(run.out));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAliasCopy)
