@@ -27,6 +27,9 @@ constexpr int kButtonGap = 8;
 constexpr int kButtonMinWidth = 75;
 constexpr int kButtonMinHeight = 25;
 constexpr int kIconSize = 32;
+// A fixed-size dialog with a title bar and a close box only.
+constexpr Qt::WindowFlags kBoxFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+                                      | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
 QStyle::StandardPixmap standardPixmap(BoxIcon icon)
 {
@@ -80,9 +83,7 @@ private:
 };
 
 MessageBoxDialog::MessageBoxDialog(const BoxDescription &box, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                          | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint)
+    : QDialog(parent, kBoxFlags)
 {
     setObjectName(QStringLiteral("messageBox"));
     setWindowTitle(box.caption);
@@ -210,9 +211,7 @@ private:
 };
 
 PasswordDialog::PasswordDialog(const PasswordQuestion &question, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                          | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint)
+    : QDialog(parent, kBoxFlags)
 {
     setObjectName(QStringLiteral("passwordBox"));
     setWindowTitle(question.caption);

@@ -21,12 +21,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <random>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-extern char **environ;
 
 using store::Record;
 using store::TableFile;
@@ -40,9 +37,12 @@ struct Run
     QString err;
 };
 
-Run admin(const QStringList &arguments)
+// ownSession: without a controlling terminal (as a scheduled job runs).
+Run admin(const QStringList &arguments, bool ownSession = false)
 {
     QProcess p;
+    if (ownSession)
+        p.setChildProcessModifier([] { ::setsid(); });
     p.start(QStringLiteral(KOROZIA_ADMIN), arguments);
     if (!p.waitForFinished(120000))
         return {-1, {}, QStringLiteral("timed out")};
@@ -50,28 +50,12 @@ Run admin(const QStringList &arguments)
             QString::fromUtf8(p.readAllStandardError())};
 }
 
-// korozia-admin with no controlling terminal: a session of its own, pipes.
-Run adminWithoutTerminal(const QStringList &arguments)
-{
-    QProcess p;
-    p.setChildProcessModifier([] { ::setsid(); });
-    p.start(QStringLiteral(KOROZIA_ADMIN), arguments);
-    if (!p.waitForFinished(120000))
-        return {-1, {}, QStringLiteral("timed out")};
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
-// korozia-admin in a session of its own on a new terminal: each time it asks
-// for a password the next line is typed ("^C" and "^D" are those keys).
-// code: the exit code, or minus the signal that ended it; out: everything
-// the terminal showed. echoAfter: the terminal echoes again once it ended.
+// korozia-admin on a terminal of its own: each time it asks for a password
+// the next line is typed ("^C" and "^D" are those keys). code: the exit code
+// or minus the ending signal; out: what the terminal showed; echoAfter: the
+// terminal echoes again once the program ended.
 Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool &echoAfter)
 {
-    int master = -1, slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-        return {-1, {}, QStringLiteral("no terminal")};
-    const QByteArray slaveName = ::ttyname(slave);
     QList<QByteArray> args{QByteArray(KOROZIA_ADMIN)};
     for (const QString &a : arguments)
         args << a.toUtf8();
@@ -79,60 +63,37 @@ Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool
     for (QByteArray &a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, master);
-    posix_spawn_file_actions_addopen(&actions, 0, slaveName.constData(), O_RDWR, 0); // its controlling terminal
-    posix_spawn_file_actions_adddup2(&actions, 0, 1);
-    posix_spawn_file_actions_adddup2(&actions, 0, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    pid_t child = 0;
-    const int spawned = ::posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int master = -1, status = 0, prompts = 0;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // Held open, so that the terminal keeps its settings when the program ends.
+    const int slave = child > 0 ? ::open(::ptsname(master), O_RDWR | O_NOCTTY) : -1;
     Run run;
     QByteArray shown;
-    int prompts = 0;
     QElapsedTimer clock;
     clock.start();
-    int status = 0;
-    while (spawned == 0 && clock.elapsed() < 60000) {
+    while (child > 0 && run.code == -1 && clock.elapsed() < 60000) {
         pollfd fd{master, POLLIN, 0};
-        if (::poll(&fd, 1, 100) > 0) {
-            char buffer[4096];
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n > 0)
-                shown.append(buffer, n);
-        }
+        char buffer[4096];
+        const ssize_t n = ::poll(&fd, 1, 50) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
+        shown.append(buffer, std::max<ssize_t>(n, 0));
         if (shown.count("Пароль для") > prompts && prompts < typed.size()) {
             const QString line = typed[prompts++];
             const QByteArray keys = line == "^C" ? "\x03" : line == "^D" ? "\x04" : line.toUtf8() + '\n';
-            QTest::qWait(50); // the echo is off once the prompt is out
             [[maybe_unused]] const ssize_t written = ::write(master, keys.constData(), size_t(keys.size()));
         }
-        if (::waitpid(child, &status, WNOHANG) == child) {
+        if (::waitpid(child, &status, WNOHANG) == child)
             run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-            break;
-        }
-    }
-    if (spawned == 0 && run.code == -1 && clock.elapsed() >= 60000) {
-        ::kill(child, SIGKILL);
-        ::waitpid(child, &status, 0);
-    }
-    pollfd fd{master, POLLIN, 0};
-    while (::poll(&fd, 1, 0) > 0) {
-        char buffer[4096];
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        shown.append(buffer, n);
     }
     termios after{};
     echoAfter = ::tcgetattr(slave, &after) == 0 && (after.c_lflag & ECHO);
-    ::close(master);
     ::close(slave);
+    ::close(master);
+    if (run.code == -1 && child > 0 && ::kill(child, SIGKILL) == 0)
+        ::waitpid(child, &status, 0);
     run.out = QString::fromUtf8(shown);
     return run;
 }
@@ -396,7 +357,7 @@ void TestAliasCopy::passwordOfTheServer()
         qputenv("PGPASSWORD", environment.toUtf8());
     const QStringList arguments{QStringLiteral("check"), QStringLiteral("team")};
     bool echoAfter = false;
-    const Run run = typed.isEmpty() ? adminWithoutTerminal(arguments) : adminOnTerminal(arguments, typed, echoAfter);
+    const Run run = typed.isEmpty() ? admin(arguments, true) : adminOnTerminal(arguments, typed, echoAfter);
     qunsetenv("PGPASSWORD");
     QCOMPARE(run.code, code);
     QVERIFY2((run.out + run.err).contains(message), qPrintable(run.out + run.err));
