@@ -86,6 +86,10 @@ QString programHelp()
     lines << QString() << QStringLiteral("korozia-admin КОМАНДА --help описывает параметры команды.") << QString();
     for (const Command &c : commands())
         lines << commandHelp(c);
+    lines << QStringLiteral("Пароль сервера базы данных берётся из ~/.pgpass, PGPASSFILE или PGPASSWORD и никогда не "
+                            "пишется в aliases.ini; если его там нет, korozia-admin спрашивает его на терминале, а без "
+                            "терминала (задание по расписанию) завершается с ошибкой.")
+          << QString();
     lines << QStringLiteral("Коды завершения: 0 — успех, 1 — ошибка (сообщение на стандартном выводе ошибок), "
                             "2 — неверная командная строка.");
     return lines.join(u'\n') + u'\n';

@@ -1,5 +1,7 @@
-// The executable: the application object, the floating-point setting and
-// the real message boxes, then the start-up and the event loop.
+// The executable: the application object, the floating-point setting, the
+// real message boxes and the password dialog of a server alias, then the
+// start-up and the event loop.
+#include "app/serverpassword.h"
 #include "app/startup.h"
 #include "calc/fpu.h"
 #include "toolkit/application.h"
@@ -12,5 +14,6 @@ int main(int argc, char **argv)
     calc::initFloatingPoint();
     toolkit::QtDialogs qtDialogs;
     toolkit::installDialogs(&qtDialogs);
+    store::setPasswordPrompt(&askServerPassword);
     return startUp([&](TForm1 &) { return app.exec(); });
 }

@@ -14,6 +14,11 @@ struct PasswordRequest
     QString server; // "'korozia' on db.example.org:5432"
     QString user;
     bool refused = false;
+    // Where the server client went, its defaults filled in: the host (or the
+    // folder of a local socket), the port and the database.
+    QString host;
+    QString port;
+    QString database;
 };
 
 // Asks the user for a server account's password when none of the server

@@ -337,10 +337,16 @@ void PgSession::connect()
         const QString why = conn ? serverText(PQerrorMessage(conn)) : QStringLiteral("out of memory");
         const bool needsPassword = conn && PQconnectionNeedsPassword(conn);
         const bool refused = conn && PQconnectionUsedPassword(conn) && m_password.has_value();
-        if (conn)
+        PasswordRequest request{m_alias, serverName(), m_settings.user, refused, {}, {}, {}};
+        if (conn) {
+            request.host = QString::fromUtf8(PQhost(conn));
+            request.port = QString::fromUtf8(PQport(conn));
+            request.database = QString::fromUtf8(PQdb(conn));
+            if (request.user.isEmpty())
+                request.user = QString::fromUtf8(PQuser(conn));
             PQfinish(conn);
+        }
         if ((needsPassword || refused) && attempt < 3) {
-            PasswordRequest request{m_alias, serverName(), m_settings.user, refused};
             if (const std::optional<QString> password = askPassword(request)) {
                 m_password = *password;
                 continue;

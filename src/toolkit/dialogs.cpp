@@ -22,6 +22,11 @@ BoxDescription singleOkBox(const QString &caption, BoxIcon icon, const QString &
 
 DialogSeam::~DialogSeam() = default;
 
+std::optional<QString> DialogSeam::askPassword(const PasswordQuestion &)
+{
+    return std::nullopt;
+}
+
 DialogSeam &dialogs()
 {
     if (installedSeam)
@@ -130,6 +135,11 @@ void showErrorBox(const QString &message)
 void beep()
 {
     dialogs().beep();
+}
+
+std::optional<QString> askPassword(const PasswordQuestion &question)
+{
+    return dialogs().askPassword(question);
 }
 
 } // namespace toolkit

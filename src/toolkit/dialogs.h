@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
 // Every message box and the beep go through one seam: the program installs
 // the Qt implementation (the default), tests install a scripted answerer.
 // The boxes themselves are described by pure functions, so a test can check
@@ -31,6 +33,16 @@ struct BoxDescription
     friend bool operator==(const BoxDescription &, const BoxDescription &) = default;
 };
 
+// A modal question for a password: the caption, the text above a line edit
+// that shows what is typed as dots, and the buttons "OK" and "Отмена".
+struct PasswordQuestion
+{
+    QString caption;
+    QString text; // line breaks as in a box's text
+
+    friend bool operator==(const PasswordQuestion &, const PasswordQuestion &) = default;
+};
+
 class DialogSeam
 {
 public:
@@ -40,6 +52,9 @@ public:
     // Cancel button is shown.
     virtual BoxButton show(const BoxDescription &box) = 0;
     virtual void beep() = 0;
+    // Asks for a password; nullopt when the user cancels (also with the close
+    // box or Esc). A seam that cannot ask anybody answers nullopt.
+    virtual std::optional<QString> askPassword(const PasswordQuestion &question);
 };
 
 // The installed seam; the Qt implementation when none is installed.
@@ -77,6 +92,7 @@ void showPlainMessage(const QString &text);
 void showErrorBox(const QString &message);
 // The system's default beep.
 void beep();
+std::optional<QString> askPassword(const PasswordQuestion &question);
 
 } // namespace toolkit
 

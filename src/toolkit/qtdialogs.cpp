@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -26,6 +27,9 @@ constexpr int kButtonGap = 8;
 constexpr int kButtonMinWidth = 75;
 constexpr int kButtonMinHeight = 25;
 constexpr int kIconSize = 32;
+// A fixed-size dialog with a title bar and a close box only.
+constexpr Qt::WindowFlags kBoxFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
+                                      | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
 QStyle::StandardPixmap standardPixmap(BoxIcon icon)
 {
@@ -79,9 +83,7 @@ private:
 };
 
 MessageBoxDialog::MessageBoxDialog(const BoxDescription &box, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint
-                          | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowCloseButtonHint)
+    : QDialog(parent, kBoxFlags)
 {
     setObjectName(QStringLiteral("messageBox"));
     setWindowTitle(box.caption);
@@ -192,6 +194,78 @@ void MessageBoxDialog::reject()
     QDialog::reject();
 }
 
+// The question for a password. What is typed is shown as dots; "OK" stays
+// disabled while the line is empty (a server takes no empty password).
+class PasswordDialog : public QDialog
+{
+public:
+    PasswordDialog(const PasswordQuestion &question, QWidget *parent);
+
+    QString password() const { return m_edit->text(); }
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QLineEdit *m_edit = nullptr;
+};
+
+PasswordDialog::PasswordDialog(const PasswordQuestion &question, QWidget *parent)
+    : QDialog(parent, kBoxFlags)
+{
+    setObjectName(QStringLiteral("passwordBox"));
+    setWindowTitle(question.caption);
+    setModal(true);
+
+    auto *text = new QLabel(this);
+    text->setObjectName(QStringLiteral("text"));
+    text->setTextFormat(Qt::PlainText); // names from the configuration are never markup
+    text->setWordWrap(true);
+    text->setText(shownText(question.text));
+    const QRect textRect = text->fontMetrics().boundingRect(QRect(0, 0, 360, 0), Qt::AlignLeft | Qt::TextWordWrap,
+                                                            text->text());
+    text->setFixedWidth(std::max(textRect.width(), 240));
+
+    m_edit = new QLineEdit(this);
+    m_edit->setObjectName(QStringLiteral("password"));
+    m_edit->setEchoMode(QLineEdit::Password);
+
+    auto *ok = new QPushButton(QStringLiteral("OK"), this);
+    auto *cancel = new QPushButton(QStringLiteral("Отмена"), this);
+    ok->setDefault(true);
+    ok->setEnabled(false);
+    for (QPushButton *push : {ok, cancel})
+        push->setFixedSize(std::max(kButtonMinWidth, std::max(ok->sizeHint().width(), cancel->sizeHint().width())),
+                           std::max(kButtonMinHeight, ok->sizeHint().height()));
+    connect(m_edit, &QLineEdit::textChanged, ok, [ok](const QString &typed) { ok->setEnabled(!typed.isEmpty()); });
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *row = new QHBoxLayout;
+    row->setSpacing(kButtonGap);
+    row->addStretch(1);
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    row->addStretch(1);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
+    layout->setSpacing(kSpacing);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(text);
+    layout->addWidget(m_edit);
+    layout->addSpacing(4);
+    layout->addLayout(row);
+    m_edit->setFocus(Qt::OtherFocusReason);
+}
+
+void PasswordDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (QScreen *screen = boxScreen())
+        centreWindow(this, screen->availableGeometry());
+}
+
 } // namespace
 
 BoxButton QtDialogs::show(const BoxDescription &box)
@@ -217,6 +291,21 @@ void QtDialogs::beep()
 {
     if (qobject_cast<QApplication *>(QCoreApplication::instance()))
         QApplication::beep();
+}
+
+std::optional<QString> QtDialogs::askPassword(const PasswordQuestion &question)
+{
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return std::nullopt;
+    QPointer<PasswordDialog> dialog = new PasswordDialog(question, QApplication::activeWindow());
+    const int result = dialog->exec();
+    if (!dialog)
+        return std::nullopt;
+    std::optional<QString> password;
+    if (result == QDialog::Accepted)
+        password = dialog->password();
+    delete dialog;
+    return password;
 }
 
 } // namespace toolkit

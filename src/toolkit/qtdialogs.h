@@ -21,6 +21,11 @@ class QtDialogs : public DialogSeam
 public:
     BoxButton show(const BoxDescription &box) override;
     void beep() override;
+    // A small dialog owned by the active window (centred on the screen when
+    // there is none, as at start-up): the text, a password line edit with the
+    // focus, "OK" (default) and "Отмена". Without a QApplication nobody can
+    // be asked: nullopt.
+    std::optional<QString> askPassword(const PasswordQuestion &question) override;
 };
 
 } // namespace toolkit

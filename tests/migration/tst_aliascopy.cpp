@@ -7,13 +7,23 @@
 #include "support/tempalias.h"
 
 #include <QProcess>
+#include <QSettings>
 #include <QSqlQuery>
 #include <QTest>
 
+#include <QElapsedTimer>
+
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <poll.h>
+#include <pty.h>
 #include <random>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 using store::Record;
 using store::TableFile;
@@ -27,14 +37,65 @@ struct Run
     QString err;
 };
 
-Run admin(const QStringList &arguments)
+// ownSession: without a controlling terminal (as a scheduled job runs).
+Run admin(const QStringList &arguments, bool ownSession = false)
 {
     QProcess p;
+    if (ownSession)
+        p.setChildProcessModifier([] { ::setsid(); });
     p.start(QStringLiteral(KOROZIA_ADMIN), arguments);
     if (!p.waitForFinished(120000))
         return {-1, {}, QStringLiteral("timed out")};
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+// korozia-admin on a terminal of its own: each time it asks for a password
+// the next line is typed ("^C" and "^D" are those keys). code: the exit code
+// or minus the ending signal; out: what the terminal showed; echoAfter: the
+// terminal echoes again once the program ended.
+Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool &echoAfter)
+{
+    QList<QByteArray> args{QByteArray(KOROZIA_ADMIN)};
+    for (const QString &a : arguments)
+        args << a.toUtf8();
+    std::vector<char *> argv;
+    for (QByteArray &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int master = -1, status = 0, prompts = 0;
+    const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // Held open, so that the terminal keeps its settings when the program ends.
+    const int slave = child > 0 ? ::open(::ptsname(master), O_RDWR | O_NOCTTY) : -1;
+    Run run;
+    QByteArray shown;
+    QElapsedTimer clock;
+    clock.start();
+    while (child > 0 && run.code == -1 && clock.elapsed() < 60000) {
+        pollfd fd{master, POLLIN, 0};
+        char buffer[4096];
+        const ssize_t n = ::poll(&fd, 1, 50) > 0 ? ::read(master, buffer, sizeof buffer) : 0;
+        shown.append(buffer, std::max<ssize_t>(n, 0));
+        if (shown.count("Пароль для") > prompts && prompts < typed.size()) {
+            const QString line = typed[prompts++];
+            const QByteArray keys = line == "^C" ? "\x03" : line == "^D" ? "\x04" : line.toUtf8() + '\n';
+            [[maybe_unused]] const ssize_t written = ::write(master, keys.constData(), size_t(keys.size()));
+        }
+        if (::waitpid(child, &status, WNOHANG) == child)
+            run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    }
+    termios after{};
+    echoAfter = ::tcgetattr(slave, &after) == 0 && (after.c_lflag & ECHO);
+    ::close(slave);
+    ::close(master);
+    if (run.code == -1 && child > 0 && ::kill(child, SIGKILL) == 0)
+        ::waitpid(child, &status, 0);
+    run.out = QString::fromUtf8(shown);
+    return run;
 }
 
 // An alias on the private server, in an empty schema of a role of its own.
@@ -154,6 +215,8 @@ private slots:
     void roundTripThroughTheServer();
     void refusals_data();
     void refusals();
+    void passwordOfTheServer_data();
+    void passwordOfTheServer();
 };
 
 // Files to the server and back again give the same records, to the bit; the
@@ -247,6 +310,61 @@ void TestAliasCopy::refusals()
     QCOMPARE(contents(QStringLiteral("kor"), QStringLiteral("base_kor.db")), before);
     QCOMPARE(contents(QStringLiteral("team"), QStringLiteral("base_kor.db")), teamBefore);
     QCOMPARE(contents(QStringLiteral("team"), QStringLiteral("line.db")).isEmpty(), setUp != QLatin1String("filled team"));
+}
+
+void TestAliasCopy::passwordOfTheServer_data()
+{
+    QTest::addColumn<QString>("environment"); // PGPASSWORD, or none
+    QTest::addColumn<QStringList>("typed");   // on a terminal, one line per prompt; none: no terminal
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    const QString ask = QStringLiteral("Пароль для %1@%2:%3: ");
+    QTest::newRow("PGPASSWORD") << "пароль 1" << QStringList() << 0 << "Ошибок не найдено";
+    QTest::newRow("no terminal") << "" << QStringList() << 1
+        << "а терминала, чтобы его спросить, нет: запишите пароль в ~/.pgpass или в переменную окружения PGPASSWORD";
+    QTest::newRow("typed") << "" << QStringList{"пароль 1"} << 0 << ask + "\r\nПсевдоним «team»";
+    QTest::newRow("wrong, then right") << "" << QStringList{"wrong", "пароль 1"} << 0
+                                       << ask + "\r\nПароль не подошёл.\r\n" + ask + "\r\nПсевдоним";
+    QTest::newRow("Ctrl+D") << "" << QStringList{"^D"} << 1 << "а пароль не введён";
+    QTest::newRow("Ctrl+C") << "" << QStringList{"^C"} << -SIGINT << ask;
+}
+
+// A role whose server asks for a password: korozia-admin takes it from
+// PGPASSWORD, asks on the terminal with the typing hidden (and the terminal
+// as it was however the prompt ends), and without a terminal says where the
+// password belongs.
+void TestAliasCopy::passwordOfTheServer()
+{
+    QFETCH(QString, environment);
+    QFETCH(QStringList, typed);
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    TempAlias home;
+    serverAlias(home, QStringLiteral("team"));
+    PrivatePostgres *server = PrivatePostgres::instance();
+    const QString role = QSettings(home.configHome() + "/tablestore/aliases.ini", QSettings::IniFormat)
+                             .value("team/user").toString();
+    QCOMPARE(contents(QStringLiteral("team"), QStringLiteral("line.db")), QStringList()); // the tables, made
+    QCOMPARE(server->exec({QStringLiteral("ALTER ROLE %1 PASSWORD 'пароль 1'").arg(role),
+                           QStringLiteral("GRANT needpassword TO %1").arg(role)}),
+             QString());
+    if (message.contains(QLatin1String("%1")))
+        message = message.arg(role, server->socketFolder()).arg(server->port());
+    qputenv("PGPASSFILE", QFile::encodeName(home.root() + "/no-pgpass"));
+    if (environment.isEmpty())
+        qunsetenv("PGPASSWORD");
+    else
+        qputenv("PGPASSWORD", environment.toUtf8());
+    const QStringList arguments{QStringLiteral("check"), QStringLiteral("team")};
+    bool echoAfter = false;
+    const Run run = typed.isEmpty() ? admin(arguments, true) : adminOnTerminal(arguments, typed, echoAfter);
+    qunsetenv("PGPASSWORD");
+    QCOMPARE(run.code, code);
+    QVERIFY2((run.out + run.err).contains(message), qPrintable(run.out + run.err));
+    if (!typed.isEmpty()) {
+        QVERIFY(echoAfter);
+        QVERIFY2(!run.out.contains("пароль 1") && !run.out.contains("wrong"), qPrintable(run.out));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAliasCopy)

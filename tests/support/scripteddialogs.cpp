@@ -77,8 +77,8 @@ ScriptedDialogs::ScriptedDialogs()
 ScriptedDialogs::~ScriptedDialogs()
 {
     toolkit::installDialogs(m_previous);
-    if (!m_answers.isEmpty() && !QTest::currentTestFailed()) {
-        const QByteArray message = QByteArray::number(m_answers.size())
+    if (pendingAnswers() > 0 && !QTest::currentTestFailed()) {
+        const QByteArray message = QByteArray::number(pendingAnswers())
                                    + " scripted answer(s) were never asked for";
         QTest::qFail(message.constData(), __FILE__, __LINE__);
     }
@@ -94,9 +94,16 @@ void ScriptedDialogs::answer(Answerer answerer)
     m_answers.append(std::move(answerer));
 }
 
+void ScriptedDialogs::answerPassword(std::optional<QString> password)
+{
+    m_passwords.append(std::move(password));
+}
+
 void ScriptedDialogs::clear()
 {
     m_answers.clear();
+    m_passwords.clear();
+    m_questions.clear();
     m_boxes.clear();
     m_events.clear();
     m_beeps = 0;
@@ -126,4 +133,16 @@ void ScriptedDialogs::beep()
 {
     ++m_beeps;
     m_events.append(QStringLiteral("beep"));
+}
+
+std::optional<QString> ScriptedDialogs::askPassword(const toolkit::PasswordQuestion &question)
+{
+    m_questions.append(question);
+    m_events.append(QStringLiteral("password"));
+    if (m_passwords.isEmpty()) {
+        const QByteArray message = "A password was asked for with no scripted answer: " + question.text.toUtf8();
+        QTest::qFail(message.constData(), __FILE__, __LINE__);
+        return std::nullopt;
+    }
+    return m_passwords.takeFirst();
 }

@@ -27,21 +27,27 @@ public:
     // Queues the answer to the next box; Cancel is the close box, always possible.
     void answer(toolkit::BoxButton button);
     void answer(Answerer answerer);
+    // Queues the answer to the next password question; nullopt is "Отмена".
+    void answerPassword(std::optional<QString> password);
 
     const QList<toolkit::BoxDescription> &boxes() const { return m_boxes; }
+    const QList<toolkit::PasswordQuestion> &passwordQuestions() const { return m_questions; }
     int beeps() const { return m_beeps; }
-    // "beep" and "box" in the order they came, for checks of "beep first".
+    // "beep", "box" and "password" in the order they came, for checks of "beep first".
     const QStringList &events() const { return m_events; }
-    int pendingAnswers() const { return int(m_answers.size()); }
+    int pendingAnswers() const { return int(m_answers.size() + m_passwords.size()); }
     void clear();
 
     toolkit::BoxButton show(const toolkit::BoxDescription &box) override;
     void beep() override;
+    std::optional<QString> askPassword(const toolkit::PasswordQuestion &question) override;
 
 private:
     toolkit::DialogSeam *m_previous = nullptr;
     QList<Answerer> m_answers;
     QList<toolkit::BoxDescription> m_boxes;
+    QList<std::optional<QString>> m_passwords;
+    QList<toolkit::PasswordQuestion> m_questions;
     QStringList m_events;
     int m_beeps = 0;
 };

@@ -5,7 +5,9 @@
 #include "toolkit/qtdialogs.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -41,6 +43,7 @@ struct Seen
     int textWidth = 0;
     int textHeight = 0;
     QStringList stillOpenAfter; // actions after which the box was still open
+    bool hidesTyping = false;   // a line edit with the focus shows dots
 };
 
 QList<QPushButton *> buttonsLeftToRight(QWidget *box)
@@ -81,6 +84,8 @@ Seen look(QWidget *box)
     }
     if (auto *focus = qobject_cast<QPushButton *>(box->focusWidget()))
         seen.focusCaption = focus->text();
+    if (auto *edit = qobject_cast<QLineEdit *>(box->focusWidget()))
+        seen.hidesTyping = edit->echoMode() == QLineEdit::Password;
     seen.frame = box->frameGeometry();
     return seen;
 }
@@ -96,6 +101,10 @@ void act(QWidget *box, const QString &action)
         QTest::keyClick(target, Qt::Key_Escape);
     else if (action == QLatin1String("alt+f4"))
         QTest::keyClick(box, Qt::Key_F4, Qt::AltModifier);
+    else if (action.startsWith(QLatin1String("type "))) { // any letters, as an input method gives them
+        QKeyEvent typed(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, action.mid(5));
+        QApplication::sendEvent(target, &typed);
+    }
     else if (action == QLatin1String("close box"))
         box->close();
     else if (action == QLatin1String("tab, enter")) {
@@ -113,10 +122,9 @@ void act(QWidget *box, const QString &action)
 // Shows the box through the Qt seam; once it is up, looks at it and performs
 // the actions in turn. A watchdog closes a box the actions left open, so the
 // test never blocks.
-BoxButton showAndAct(const BoxDescription &box, const QStringList &actions, Seen &seen,
-                     bool *watchdogFired = nullptr)
+template<typename Show>
+auto showAndAct(Show show, const QStringList &actions, Seen &seen, bool *watchdogFired = nullptr)
 {
-    QtDialogs qt;
     QTimer driver;
     driver.setSingleShot(true);
     QObject::connect(&driver, &QTimer::timeout, [&] {
@@ -143,7 +151,13 @@ BoxButton showAndAct(const BoxDescription &box, const QStringList &actions, Seen
     });
     driver.start(0);
     watchdog.start(5000);
-    return qt.show(box);
+    return show();
+}
+
+BoxButton showAndAct(const BoxDescription &box, const QStringList &actions, Seen &seen,
+                     bool *watchdogFired = nullptr)
+{
+    return showAndAct([&] { return QtDialogs().show(box); }, actions, seen, watchdogFired);
 }
 
 } // namespace
@@ -161,6 +175,8 @@ private slots:
     void longTextWraps();
     void textIsNeverMarkup();
     void ownerClosedWhileOpen();
+    void passwordBox_data();
+    void passwordBox();
 };
 
 void QtBoxTest::answers_data()
@@ -359,6 +375,40 @@ void QtBoxTest::ownerClosedWhileOpen()
     QVERIFY(owned);
     QVERIFY(!alive);
     QCOMPARE(got, BoxButton::Cancel);
+}
+
+void QtBoxTest::passwordBox_data()
+{
+    QTest::addColumn<QStringList>("actions"); // the box is open until the last one
+    QTest::addColumn<QString>("answer");      // "-": cancelled
+    QTest::newRow("typed, enter") << QStringList{"type пароль 1", "enter"} << "пароль 1";
+    QTest::newRow("typed, click OK") << QStringList{"type p'\\\"", "click OK"} << "p'\\\"";
+    QTest::newRow("nothing typed: OK does nothing") << QStringList{"enter", "click OK", "close box"} << "-";
+    QTest::newRow("typed, escape") << QStringList{"type секрет", "escape"} << "-";
+    QTest::newRow("typed, click Отмена") << QStringList{"type секрет", "click Отмена"} << "-";
+    QTest::newRow("typed, close box") << QStringList{"type секрет", "close box"} << "-";
+}
+
+// The question for a password: typing is hidden, only "OK" with something
+// typed gives the password, every other way out is a refusal.
+void QtBoxTest::passwordBox()
+{
+    QFETCH(QStringList, actions);
+    QFETCH(QString, answer);
+    Seen seen;
+    const PasswordQuestion question{QStringLiteral("Пароль"), QStringLiteral("Сервер просит пароль.\r<b>x</b>")};
+    const std::optional<QString> got =
+        showAndAct([&] { return QtDialogs().askPassword(question); }, actions, seen);
+    QCOMPARE(got.value_or(QStringLiteral("-")), answer);
+    QCOMPARE(seen.stillOpenAfter, actions.mid(0, actions.size() - 1));
+    QCOMPARE(seen.caption, QStringLiteral("Пароль"));
+    QCOMPARE(seen.text, QStringLiteral("Сервер просит пароль.\n<b>x</b>"));
+    QCOMPARE(seen.format, Qt::PlainText);
+    QVERIFY(seen.hidesTyping);
+    QCOMPARE(seen.captions, (QStringList{QStringLiteral("OK"), QStringLiteral("Отмена")}));
+    QCOMPARE(seen.defaultCaption, QStringLiteral("OK"));
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    QVERIFY((seen.frame.center() - centre).manhattanLength() <= 2);
 }
 
 int runQtBoxTest(int argc, char **argv)

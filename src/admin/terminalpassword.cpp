@@ -1,0 +1,150 @@
+#include "terminalpassword.h"
+
+#include "store/error.h"
+
+#include <QByteArray>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace admin {
+
+namespace {
+
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// What the signal handler needs, set before it is installed: it may only
+// make async-signal-safe calls.
+int g_terminal = -1;
+termios g_saved;
+
+extern "C" void restoreAndEnd(int signal)
+{
+    if (g_terminal >= 0) {
+        ::tcsetattr(g_terminal, TCSAFLUSH, &g_saved);
+        [[maybe_unused]] const ssize_t written = ::write(g_terminal, "\n", 1);
+    }
+    // The handler was reset to the default on entry; the signal, raised
+    // again, ends the process as it would have without the prompt.
+    ::raise(signal);
+}
+
+// "host:port", or the folder of a local socket and the port.
+QString serverOf(const store::PasswordRequest &request)
+{
+    QString where = request.host.isEmpty() ? QStringLiteral("localhost") : request.host;
+    if (!request.port.isEmpty())
+        where += QLatin1Char(':') + request.port;
+    return where;
+}
+
+[[noreturn]] void noPassword(const store::PasswordRequest &request, const QString &why)
+{
+    throw store::StoreError(QStringLiteral("сервер базы данных %1 просит пароль пользователя %2 для базы «%3» "
+                                           "(псевдоним «%4»), а %5: запишите пароль в ~/.pgpass или в переменную "
+                                           "окружения PGPASSWORD")
+                                .arg(serverOf(request), request.user, request.database, request.alias, why));
+}
+
+// Echo off on the terminal for as long as it lives, and back on however
+// the prompt ends.
+class EchoOff
+{
+public:
+    explicit EchoOff(int terminal) : m_terminal(terminal)
+    {
+        if (::tcgetattr(terminal, &g_saved) != 0)
+            return;
+        termios quiet = g_saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL);
+        g_terminal = terminal;
+        struct sigaction action = {};
+        action.sa_handler = &restoreAndEnd;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+            ::sigaction(kEndingSignals[i], &action, &m_before[i]);
+        ::tcsetattr(terminal, TCSAFLUSH, &quiet);
+    }
+    ~EchoOff()
+    {
+        if (g_terminal < 0)
+            return;
+        ::tcsetattr(m_terminal, TCSAFLUSH, &g_saved);
+        for (size_t i = 0; i < std::size(kEndingSignals); ++i)
+            ::sigaction(kEndingSignals[i], &m_before[i], nullptr);
+        g_terminal = -1;
+    }
+    EchoOff(const EchoOff &) = delete;
+    EchoOff &operator=(const EchoOff &) = delete;
+
+private:
+    int m_terminal;
+    struct sigaction m_before[std::size(kEndingSignals)];
+};
+
+void writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        done += n;
+    }
+}
+
+// One line from the terminal, without its line end; false at its end
+// (Ctrl+D) or on an error.
+bool readLine(int fd, QByteArray &line)
+{
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        if (c == '\n')
+            return true;
+        line.append(c);
+    }
+}
+
+} // namespace
+
+std::optional<QString> askOnTerminal(const store::PasswordRequest &request)
+{
+    const int terminal = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0 || !::isatty(terminal)) {
+        if (terminal >= 0)
+            ::close(terminal);
+        noPassword(request, QStringLiteral("терминала, чтобы его спросить, нет"));
+    }
+    QByteArray prompt;
+    if (request.refused)
+        prompt += QStringLiteral("Пароль не подошёл.\n").toLocal8Bit();
+    prompt += QStringLiteral("Пароль для %1@%2: ").arg(request.user, serverOf(request)).toLocal8Bit();
+    QByteArray line;
+    bool read = false;
+    {
+        const EchoOff quiet(terminal);
+        writeAll(terminal, prompt);
+        read = readLine(terminal, line);
+        writeAll(terminal, "\n"); // the line end the user typed was not echoed
+    }
+    ::close(terminal);
+    const QString password = QString::fromLocal8Bit(line);
+    ::explicit_bzero(line.data(), size_t(line.size()));
+    if (!read || password.isEmpty())
+        noPassword(request, QStringLiteral("пароль не введён"));
+    return password;
+}
+
+} // namespace admin
