@@ -4,6 +4,7 @@
 // ordered by the typed values themselves (numbers by size, texts by code
 // points, blanks first), not by the keys' encoded form.
 #include "store/keytree.h"
+#include "typedorder.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -24,23 +25,10 @@ struct Entry
     ViewKey key;
 };
 
-int compareValue(const QVariant &x, const QVariant &y)
-{
-    if (!x.isValid() || !y.isValid())
-        return int(x.isValid()) - int(y.isValid());
-    if (x.typeId() == QMetaType::QString) {
-        const QList<uint> l = x.toString().toUcs4(), r = y.toString().toUcs4();
-        return std::lexicographical_compare(l.begin(), l.end(), r.begin(), r.end()) ? -1 : l == r ? 0 : 1;
-    }
-    if (x.typeId() == QMetaType::Double)
-        return x.toDouble() < y.toDouble() ? -1 : x.toDouble() > y.toDouble() ? 1 : 0;
-    return x.toLongLong() < y.toLongLong() ? -1 : x.toLongLong() > y.toLongLong() ? 1 : 0;
-}
-
 bool before(const Entry &x, const Entry &y)
 {
     for (int i = 0; i < x.values.size(); ++i)
-        if (const int c = compareValue(x.values[i], y.values[i]))
+        if (const int c = compareTyped(x.values[i], y.values[i]))
             return c < 0;
     return x.id < y.id;
 }

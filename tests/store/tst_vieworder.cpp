@@ -10,6 +10,7 @@
 #include "store/view.h"
 #include "support/privatepostgres.h"
 #include "support/tempalias.h"
+#include "typedorder.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -59,21 +60,6 @@ std::unique_ptr<TableFile> openOrderTable(const TempAlias &home)
     if (!made.isEmpty())
         qFatal("the test table was not made: %s", qPrintable(made));
     return std::make_unique<PgTableFile>(orderTable(), QStringLiteral("kor"), *resolveAlias(QStringLiteral("kor")).server);
-}
-
-// The order the view must have, worked out from the values themselves:
-// blanks first, texts by code points, numbers by size, then the key.
-int compareValue(const QVariant &x, const QVariant &y)
-{
-    if (!x.isValid() || !y.isValid())
-        return int(x.isValid()) - int(y.isValid());
-    if (x.typeId() == QMetaType::QString) {
-        const QList<uint> l = x.toString().toUcs4(), r = y.toString().toUcs4();
-        return l == r ? 0 : std::lexicographical_compare(l.begin(), l.end(), r.begin(), r.end()) ? -1 : 1;
-    }
-    if (x.typeId() == QMetaType::Double)
-        return x.toDouble() < y.toDouble() ? -1 : x.toDouble() > y.toDouble() ? 1 : 0;
-    return x.toLongLong() < y.toLongLong() ? -1 : x.toLongLong() > y.toLongLong() ? 1 : 0;
 }
 
 } // namespace
@@ -145,7 +131,7 @@ void TestViewOrder::orderEqualsFreshScan()
                 expected << id;
         std::sort(expected.begin(), expected.end(), [&](qint64 x, qint64 y) {
             for (int f : fields)
-                if (const int c = compareValue(records[x][f], records[y][f]))
+                if (const int c = compareTyped(records[x][f], records[y][f]))
                     return c < 0;
             return x < y;
         });
