@@ -58,7 +58,14 @@ struct Order
             return x.id < y.id ? -1 : 1;
         return 0;
     }
-    bool operator()(const Slot &x, const Slot &y) const { return compare(x, y) < 0; }
+    bool operator()(const Slot &x, const Slot &y) const
+    {
+        if (x.a != y.a)
+            return x.a < y.a;
+        if (!rests)
+            return x.b != y.b ? x.b < y.b : x.id < y.id;
+        return compare(x, y) < 0;
+    }
 };
 
 // A float's bits as an unsigned number of the same order; blank is 0, below
