@@ -26,7 +26,7 @@ std::vector<store::Record> readAll(store::TableFile &file)
 qint64 countOf(store::TableFile &file)
 {
     qint64 count = 0;
-    file.scanKeys(store::ScanSpec{}, [&](qint64, const double *) { ++count; });
+    file.scanKeys(store::ScanSpec{}, [&](qint64, const store::OrderValue *) { ++count; });
     return count;
 }
 

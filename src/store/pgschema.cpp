@@ -110,13 +110,12 @@ QByteArray channel(const TableDef &table)
     return "korozia_" + table.sqlName.toUtf8();
 }
 
-QStringList createStatements()
+QStringList createStatements(const QVector<const TableDef *> &tables)
 {
     QStringList sql;
     sql << QStringLiteral("CREATE OR REPLACE FUNCTION korozia_changed() RETURNS trigger LANGUAGE plpgsql AS "
                           "$$BEGIN PERFORM pg_notify('korozia_' || TG_TABLE_NAME, ''); RETURN NULL; END$$");
-    // The named tables first: a Support's Section is a foreign key.
-    for (const TableDef *t : {&lineTable(), &supportTable()}) {
+    for (const TableDef *t : tables) {
         const QString name = QString::fromUtf8(tableName(*t));
         sql << createTable(*t);
         for (const IndexDef &index : t->indexes)

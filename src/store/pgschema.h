@@ -37,8 +37,9 @@ unsigned typeOf(FieldType type);
 // The channel on which the trigger announces changes to a table.
 QByteArray channel(const TableDef &table);
 
-// The statements that make both tables in an empty database.
-QStringList createStatements();
+// The statements that make the given tables (a table another one names
+// first) in an empty database; by default the program's two tables.
+QStringList createStatements(const QVector<const TableDef *> &tables = {&lineTable(), &supportTable()});
 
 // What a table of the server is: its number, the sequence of its keys.
 struct TableFacts

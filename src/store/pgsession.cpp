@@ -113,6 +113,11 @@ QString PgResult::text(int row, int column) const
     return QString::fromUtf8(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
 }
 
+QByteArrayView PgResult::bytes(int row, int column) const
+{
+    return QByteArrayView(PQgetvalue(m_result, row, column), PQgetlength(m_result, row, column));
+}
+
 bool PgResult::boolean(int row, int column) const
 {
     return PQgetlength(m_result, row, column) == 1 && *PQgetvalue(m_result, row, column) != 0;

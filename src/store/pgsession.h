@@ -39,6 +39,7 @@ public:
     double float8(int row, int column) const;
     qint64 integer(int row, int column) const; // int2, int4 or int8
     QString text(int row, int column) const;
+    QByteArrayView bytes(int row, int column) const; // valid while the result lives
     bool boolean(int row, int column) const;
     // The value of a field of the table, or a blank value.
     QVariant value(int row, int column, FieldType type) const;

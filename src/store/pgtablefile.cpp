@@ -3,7 +3,9 @@
 #include "error.h"
 #include "pgschema.h"
 
+#include <QVarLengthArray>
 #include <bit>
+#include <cmath>
 #include <limits>
 
 namespace store {
@@ -158,9 +160,13 @@ QByteArray PgTableFile::scanSql(const ScanSpec &scan, const QByteArray &columns,
         if (t.fields[f].type == FieldType::Float)
             where += " AND " + pg::column(t, f) + " <> 'NaN'::float8";
     }
+    // Texts in the order of their bytes, which for UTF-8 is the order of the
+    // characters' code points (as SQLite orders them), whatever the
+    // database's own collation; blanks first.
     QByteArray order;
     for (int f : scan.orderFields)
-        order += pg::column(t, f) + (t.fields[f].required ? ", " : " NULLS FIRST, ");
+        order += pg::column(t, f) + (t.fields[f].type == FieldType::Text ? " COLLATE \"C\"" : "")
+                 + (t.fields[f].required ? ", " : " NULLS FIRST, ");
     order += pg::column(t, t.keyField);
     QByteArray sql = "SELECT " + columns + " FROM " + pg::tableName(t);
     if (!where.isEmpty())
@@ -168,7 +174,7 @@ QByteArray PgTableFile::scanSql(const ScanSpec &scan, const QByteArray &columns,
     return sql + " ORDER BY " + order;
 }
 
-void PgTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
+void PgTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const OrderValue *)> &sink)
 {
     const TableDef &t = def();
     QByteArray columns = pg::column(t, t.keyField);
@@ -177,15 +183,32 @@ void PgTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64
     PgParams params;
     const QByteArray sql = scanSql(scan, columns, params);
     const PgResult result = m_session->run(sql, params, t.sqlName, QStringLiteral("reading"));
-    double values[4] = {0, 0, 0, 0};
-    const int n = std::min<int>(scan.orderFields.size(), 4);
+    const int n = int(scan.orderFields.size());
+    QVarLengthArray<OrderValue, 4> values(n);
     for (int row = 0; row < result.rows(); ++row) {
         for (int i = 0; i < n; ++i) {
-            const QVariant v = result.value(row, i + 1, t.fields[scan.orderFields[i]].type);
-            const bool number = v.typeId() == QMetaType::Double || v.typeId() == QMetaType::LongLong;
-            values[i] = number ? v.toDouble() : -std::numeric_limits<double>::infinity();
+            OrderValue &v = values[i];
+            v.kind = OrderValue::Blank;
+            if (result.isNull(row, i + 1))
+                continue;
+            switch (t.fields[scan.orderFields[i]].type) {
+            case FieldType::Float:
+                v.number = result.float8(row, i + 1);
+                if (!std::isnan(v.number)) // NaN reads as blank, as in records
+                    v.kind = OrderValue::Number;
+                break;
+            case FieldType::Text:
+                v.kind = OrderValue::Text;
+                v.text = result.bytes(row, i + 1);
+                break;
+            case FieldType::AutoInc:
+            case FieldType::SmallInt:
+                v.kind = OrderValue::Integer;
+                v.integer = result.integer(row, i + 1);
+                break;
+            }
         }
-        sink(result.integer(row, 0), values);
+        sink(result.integer(row, 0), values.data());
     }
 }
 

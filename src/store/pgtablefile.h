@@ -22,7 +22,7 @@ public:
     std::optional<Record> read(qint64 key) override;
     void readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink) override;
     void scanKeys(const ScanSpec &scan,
-                  const std::function<void(qint64 key, const double *order)> &sink) override;
+                  const std::function<void(qint64 key, const OrderValue *order)> &sink) override;
     void scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink) override;
     FileStamp stamp() override;
 

@@ -11,6 +11,7 @@
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QStringList>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -690,7 +691,7 @@ QString SqliteTableFile::scanSql(const ScanSpec &scan, const QStringList &column
 // Keys and records in bulk: straight through SQLite's own interface, which
 // reads a Section of a million Supports several times faster than
 // QSqlQuery's value by value.
-void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const double *)> &sink)
+void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qint64, const OrderValue *)> &sink)
 {
     const TableDef &t = def();
     QStringList columns{t.quotedField(t.keyField)};
@@ -700,16 +701,35 @@ void SqliteTableFile::scanKeys(const ScanSpec &scan, const std::function<void(qi
     const Statement statement = compile(scanSql(scan, columns, binds));
     for (int i = 0; i < binds.size(); ++i)
         bind(statement, i + 1, binds[i]);
-    double values[4] = {0, 0, 0, 0};
-    const int n = std::min<int>(scan.orderFields.size(), 4);
+    // SQLite orders texts by their bytes (the columns' BINARY collation),
+    // which for UTF-8 is the order of the characters' code points.
+    const int n = int(scan.orderFields.size());
+    QVarLengthArray<OrderValue, 4> values(n);
     sqlite3_stmt *s = statement.get();
     while (step(statement, QStringLiteral("reading"))) {
         for (int i = 0; i < n; ++i) {
-            const int type = sqlite3_column_type(s, i + 1);
-            values[i] = type == SQLITE_FLOAT || type == SQLITE_INTEGER ? sqlite3_column_double(s, i + 1)
-                                                                       : -std::numeric_limits<double>::infinity();
+            OrderValue &v = values[i];
+            switch (sqlite3_column_type(s, i + 1)) {
+            case SQLITE_INTEGER:
+                v.kind = OrderValue::Integer;
+                v.integer = sqlite3_column_int64(s, i + 1);
+                break;
+            case SQLITE_FLOAT:
+                v.kind = OrderValue::Number;
+                v.number = sqlite3_column_double(s, i + 1);
+                break;
+            case SQLITE_TEXT: {
+                const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(s, i + 1));
+                v.kind = OrderValue::Text;
+                v.text = QByteArrayView(text, sqlite3_column_bytes(s, i + 1));
+                break;
+            }
+            default:
+                v.kind = OrderValue::Blank;
+                break;
+            }
         }
-        sink(sqlite3_column_int64(s, 0), values);
+        sink(sqlite3_column_int64(s, 0), values.data());
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "condition.h"
+#include "keytree.h"
 #include "schema.h"
 
 #include <QString>
@@ -51,10 +52,11 @@ public:
     virtual std::optional<Record> read(qint64 key) = 0;
     // Reads the records of the given keys (any order; missing keys are skipped).
     virtual void readMany(const QVector<qint64> &keys, const std::function<void(Record &&)> &sink) = 0;
-    // Calls the sink with the key and the order values of every record the
-    // scan selects, in scan order.
+    // Calls the sink with the key and the values of the order fields of
+    // every record the scan selects, in scan order: blanks first, texts in
+    // the order of their characters' code points.
     virtual void scanKeys(const ScanSpec &scan,
-                          const std::function<void(qint64 key, const double *order)> &sink) = 0;
+                          const std::function<void(qint64 key, const OrderValue *order)> &sink) = 0;
     // Calls the sink with every record the scan selects, whole, in scan order.
     virtual void scanRecords(const ScanSpec &scan, const std::function<void(Record &&)> &sink) = 0;
     virtual FileStamp stamp() = 0;

@@ -3,7 +3,6 @@
 #include "error.h"
 
 #include <QHash>
-#include <limits>
 
 namespace store {
 
@@ -12,11 +11,6 @@ namespace {
 constexpr int kPrefetchBefore = 8;
 constexpr int kPrefetchAfter = 56;
 constexpr int kCacheLimit = 20000;
-
-double orderValue(const QVariant &v)
-{
-    return v.isValid() && !v.isNull() ? v.toDouble() : -std::numeric_limits<double>::infinity();
-}
 
 bool sameRange(const QVariant &a, const QVariant &b)
 {
@@ -36,9 +30,9 @@ struct View::Keys
     KeyTree tree;
     QHash<qint64, Record> cache;
 
-    void clear()
+    void clear(bool withRest = false)
     {
-        tree.clear();
+        tree.clear(withRest);
         cache.clear();
     }
     void remember(const Record &record, int keyField)
@@ -66,7 +60,7 @@ void View::setIndex(const QString &indexName)
         m_orderFields = index->fields;
         m_rangeField = index->fields.first();
     }
-    m_keyFields = scanSpec().orderFields;
+    setKeyFields();
     m_loaded = false;
 }
 
@@ -80,7 +74,7 @@ void View::setRange(const QVariant &value)
         return;
     m_ranged = true;
     m_rangeValue = normalise(def().fields[m_rangeField], value);
-    m_keyFields = scanSpec().orderFields;
+    setKeyFields();
     m_loaded = false;
 }
 
@@ -90,7 +84,7 @@ void View::clearRange()
         return;
     m_ranged = false;
     m_rangeValue = QVariant();
-    m_keyFields = scanSpec().orderFields;
+    setKeyFields();
     m_loaded = false;
 }
 
@@ -115,15 +109,18 @@ ScanSpec View::scanSpec() const
     return scan;
 }
 
+void View::setKeyFields()
+{
+    m_keyFields = scanSpec().orderFields;
+    QVector<FieldType> types;
+    for (int f : m_keyFields)
+        types << def().fields[f].type;
+    m_shape = KeyShape(types);
+}
+
 ViewKey View::keyOf(const Record &record) const
 {
-    ViewKey key;
-    key.id = record.value(def().keyField).toLongLong();
-    if (!m_keyFields.isEmpty())
-        key.a = orderValue(record.value(m_keyFields[0]));
-    if (m_keyFields.size() > 1)
-        key.b = orderValue(record.value(m_keyFields[1]));
-    return key;
+    return m_shape.key(record.value(def().keyField).toLongLong(), record, m_keyFields);
 }
 
 bool View::belongs(const Record &record) const
@@ -137,19 +134,9 @@ bool View::belongs(const Record &record) const
 
 void View::reload()
 {
-    m_keys->clear();
-    const ScanSpec scan = scanSpec();
-    const int n = scan.orderFields.size();
+    m_keys->clear(m_shape.hasRest());
     KeyTree &tree = m_keys->tree;
-    m_file.scanKeys(scan, [&](qint64 id, const double *order) {
-        ViewKey key;
-        key.id = id;
-        if (n > 0)
-            key.a = order[0];
-        if (n > 1)
-            key.b = order[1];
-        tree.append(key);
-    });
+    m_file.scanKeys(scanSpec(), [&](qint64 id, const OrderValue *order) { tree.append(m_shape.key(id, order)); });
     m_stamp = m_file.stamp();
     m_loaded = true;
 }
@@ -232,8 +219,8 @@ QVector<qint64> View::ids(int position, int count)
     if (count <= 0)
         return result;
     result.reserve(std::min<qsizetype>(count, m_keys->tree.size()));
-    m_keys->tree.visitFrom(position, [&](const ViewKey &key) {
-        result.push_back(key.id);
+    m_keys->tree.visitFrom(position, [&](qint64 id) {
+        result.push_back(id);
         return result.size() < count;
     });
     return result;
@@ -261,9 +248,9 @@ std::optional<Record> View::row(int position)
     QVector<qint64> ids;
     ids.reserve(last - first);
     int at = first;
-    m_keys->tree.visitFrom(first, [&](const ViewKey &key) {
-        if (!m_keys->cache.contains(key.id))
-            ids.push_back(key.id);
+    m_keys->tree.visitFrom(first, [&](qint64 key) {
+        if (!m_keys->cache.contains(key))
+            ids.push_back(key);
         return ++at < last;
     });
     if (m_keys->cache.size() + ids.size() >= kCacheLimit)
@@ -358,7 +345,7 @@ void View::update(const Record &record)
         const bool is = belongs(record);
         const ViewKey now = keyOf(record);
         const std::optional<ViewKey> old = onDisk ? std::optional<ViewKey>(keyOf(*onDisk)) : std::nullopt;
-        if (!(was && is && *old == now)) {
+        if (!(was && is && old->a == now.a && old->b == now.b && old->rest == now.rest)) {
             if (was)
                 m_keys->tree.erase(*old);
             if (is)

@@ -88,6 +88,7 @@ private:
     bool othersWroteMeanwhile(const FileStamp &before);
     void writeFailed();
     ScanSpec scanSpec() const;
+    void setKeyFields();
     // The record of a key as the view last knew it: cached, else read.
     std::optional<Record> known(qint64 id);
     // The key of a member of the view, found by its record's key.
@@ -99,6 +100,7 @@ private:
     QString m_index;
     QVector<int> m_orderFields;
     QVector<int> m_keyFields; // the order fields within the range
+    KeyShape m_shape;         // how their values make keys
     int m_rangeField = -1;
     bool m_ranged = false;
     QVariant m_rangeValue;

@@ -251,7 +251,7 @@ void TestAliasCopy::roundTripThroughTheServer()
     for (const QString &alias : {QStringLiteral("team"), QStringLiteral("back")}) {
         const std::unique_ptr<TableFile> sections = TableFile::open(alias, QStringLiteral("line.db"));
         qint64 largest = 0;
-        sections->scanKeys(store::ScanSpec{}, [&](qint64 key, const double *) { largest = std::max(largest, key); });
+        sections->scanKeys(store::ScanSpec{}, [&](qint64 key, const store::OrderValue *) { largest = std::max(largest, key); });
         Record r{QVariant(), QStringLiteral("Новый")};
         sections->insert(r);
         QVERIFY2(r[0].toLongLong() > largest, qPrintable(alias));

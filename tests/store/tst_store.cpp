@@ -241,10 +241,11 @@ void TestStore::positionsAndCounts()
     for (int i = 0; i < 500; ++i) {
         auto key = view.keyAt(i);
         QVERIFY(key);
-        QVERIFY(key->a >= previous);
-        previous = key->a;
+        const double km = view.row(i)->value(1).toDouble();
+        QVERIFY(km >= previous);
+        previous = km;
         QCOMPARE(view.positionOf(*key), i);
-        QCOMPARE(view.row(i)->value(1).toDouble(), key->a);
+        QCOMPARE(key->id, view.row(i)->value(0).toLongLong());
     }
     QVERIFY(!view.keyAt(500));
     QVERIFY(!view.keyAt(-1));
