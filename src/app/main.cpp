@@ -14,6 +14,6 @@ int main(int argc, char **argv)
     calc::initFloatingPoint();
     toolkit::QtDialogs qtDialogs;
     toolkit::installDialogs(&qtDialogs);
-    store::setPasswordPrompt(&askServerPassword);
+    installPasswordPrompt(&askServerPassword);
     return startUp([&](TForm1 &) { return app.exec(); });
 }

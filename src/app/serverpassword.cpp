@@ -6,7 +6,7 @@
 
 namespace {
 
-toolkit::PasswordQuestion serverPasswordQuestion(const store::PasswordRequest &request)
+toolkit::PasswordQuestion serverPasswordQuestion(const PasswordRequest &request)
 {
     QString server = request.host.isEmpty() ? QStringLiteral("локальный") : request.host;
     if (!request.port.isEmpty())
@@ -21,7 +21,7 @@ toolkit::PasswordQuestion serverPasswordQuestion(const store::PasswordRequest &r
 
 } // namespace
 
-std::optional<QString> askServerPassword(const store::PasswordRequest &request)
+std::optional<QString> askServerPassword(const PasswordRequest &request)
 {
     return toolkit::askPassword(serverPasswordQuestion(request));
 }
