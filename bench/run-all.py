@@ -187,6 +187,11 @@ def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     target = sys.argv[2] if len(sys.argv) > 2 else os.path.join(os.path.dirname(__file__), "..", "BENCHMARKS.md")
     programs = sorted({r[0] for r in ROWS})
+    # KOROZIA_BENCH_PROGRAMS=bench_server,bench_calc runs only those (rows of
+    # the others show "—"), for measuring again what one change touched.
+    only = [p for p in os.environ.get("KOROZIA_BENCH_PROGRAMS", "").split(",") if p]
+    if only:
+        programs = [p for p in programs if p in only]
     results = {}
     memory = {}
     for program in programs:
@@ -254,7 +259,7 @@ def main():
     lines += ["", "Peak resident memory of each benchmark program (the whole process, data set up included):", "",
               "| Program | 1,000 | 10,000 | 100,000 |", "|---|---|---|---|"]
     for program in programs:
-        cells = ["%.0f MB" % memory[(program, s)] if memory[(program, s)] else "—" for s in SIZES]
+        cells = ["%.0f MB" % memory[(program, s)] if memory.get((program, s)) else "—" for s in SIZES]
         lines.append(f"| `{program}` | " + " | ".join(cells) + " |")
     def counter(program, key, scale=1.0):
         values = []
