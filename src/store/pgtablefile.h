@@ -41,7 +41,7 @@ public:
 
     void lockRecord(qint64 key) override;
     void unlockRecord(qint64 key) override;
-    // Advisory locks are taken one record at a time on the server.
+    // Inside a bulk scope a run of records is locked with one statement.
     bool lockRecordRun(qint64 first, int count) override;
     bool inLockedRun(qint64 key) const override;
 
