@@ -88,6 +88,16 @@ Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool
         if (::waitpid(child, &status, WNOHANG) == child)
             run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     }
+    // What the program wrote just before it ended may still wait in the
+    // terminal: read it all (the slave end is held open here, so no end of
+    // file comes; a quiet moment ends the reading).
+    for (pollfd fd{master, POLLIN, 0}; run.code != -1 && ::poll(&fd, 1, 200) > 0;) {
+        char buffer[4096];
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        shown.append(buffer, n);
+    }
     termios after{};
     echoAfter = ::tcgetattr(slave, &after) == 0 && (after.c_lflag & ECHO);
     ::close(slave);
