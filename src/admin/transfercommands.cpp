@@ -124,7 +124,12 @@ int runImport(const ParsedOptions &options, QTextStream &out, QTextStream &err)
 
     exchange::ImportSettings settings;
     settings.format = format;
-    settings.columns = exchange::defaultMapping(exchange::readPreview(path, format), format.headings);
+    const exchange::CsvPreview preview = exchange::readPreview(path, format);
+    settings.columns = exchange::defaultMapping(preview, format.headings);
+    if (const QStringList skipped = exchange::skippedHeadings(preview, settings.columns); !skipped.isEmpty())
+        err << QStringLiteral("korozia-admin import: не импортируются столбцы, названия которых не узнаны или "
+                              "повторяются: «%1»\n")
+                   .arg(skipped.join(QStringLiteral("», «")));
     const exchange::ImportPlan plan = exchange::checkImport(path, settings);
     if (!plan.ok()) {
         err << plan.problemReport() << u'\n';
@@ -202,7 +207,9 @@ const QList<Command> &commands()
          QStringLiteral("Читает опоры из файла CSV в участок, как «Импорт опор...» программы: кодировка, разделители "
                         "и заголовки определяются сами, столбцы сопоставляются по заголовкам; каждая строка "
                         "проверяется до записи, ошибки перечисляются по строкам, и при любой ошибке ничего не "
-                        "пишется. Запись — одна транзакция."),
+                        "пишется. Запись — одна транзакция. Столбцы, чьи заголовки не названия столбцов таблицы "
+                        "опор («№ опоры», «Пикетаж, км», «R опоры, Ом»...), не импортируются; они перечисляются "
+                        "в выводе ошибок."),
          {kAlias,
           {QStringLiteral("section"), QStringLiteral("ИМЯ"),
            QStringLiteral("участок по имени, или «#12» — по номеру N_line")},

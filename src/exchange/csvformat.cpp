@@ -239,4 +239,15 @@ QVector<Column> defaultMapping(const CsvPreview &preview, bool headings)
     return mapping;
 }
 
+QStringList skippedHeadings(const CsvPreview &preview, const QVector<Column> &mapping)
+{
+    QStringList skipped;
+    for (int i = 0; i < preview.headings.size() && i < mapping.size(); ++i) {
+        const QString heading = preview.headings[i].trimmed();
+        if (mapping[i] == Column::Skip && !heading.isEmpty() && heading != sectionCaption())
+            skipped << heading;
+    }
+    return skipped;
+}
+
 } // namespace exchange

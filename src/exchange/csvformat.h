@@ -61,4 +61,9 @@ CsvPreview readPreview(const QString &path, const CsvFormat &format, int rows = 
 // skipped, as the export of every Section writes it).
 QVector<Column> defaultMapping(const CsvPreview &preview, bool headings);
 
+// The headings of a file's columns that a mapping leaves out: named but not
+// one of the grid's columns, or naming a column again. The Section column of
+// an export of every Section is not counted (an import is into one Section).
+QStringList skippedHeadings(const CsvPreview &preview, const QVector<Column> &mapping);
+
 } // namespace exchange

@@ -143,6 +143,27 @@ void AdminTest::exportThenImportAsAScript()
     run = admin({"import", "--section", "Копия", "--replace", csv});
     QCOMPARE(run.code, 0);
     QCOMPARE(run.out, QStringLiteral("Импортировано опор: 5 (участок «Копия»).\nПрежних опор участка удалено: 5.\n"));
+    // Columns whose headings name no column of the grid are named, not imported.
+    QFile logger(dir.filePath(QStringLiteral("logger.csv")));
+    QVERIFY(logger.open(QIODevice::WriteOnly));
+    logger.write("Пикетаж, км;Потенциал, В;№ опоры;Пикетаж;Участок;;Примечание\n"
+                 "1,5;2,1;1;9;Гомель;;x\n");
+    logger.close();
+    run = admin({"import", "--section", "Копия", "--replace", logger.fileName()});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.err, QStringLiteral("korozia-admin import: не импортируются столбцы, названия которых не узнаны или "
+                                     "повторяются: «Потенциал, В», «Пикетаж», «Примечание»\n"));
+    QCOMPARE(supportsOf(2), 1);
+    {
+        KorTables db;
+        db.open();
+        QVERIFY(db.Table2.Locate(2));
+        QCOMPARE(db.Table1.FieldByName(QStringLiteral("Kilometr"))->AsFloat(), 1.5);
+        QVERIFY(db.Table1.FieldByName(QStringLiteral("U_izmer"))->IsNull());
+    }
+    run = admin({"import", "--section", "Копия", "--replace", csv});
+    QCOMPARE(run.code, 0);
+    QCOMPARE(run.err, QString());
     QFile bad(dir.filePath(QStringLiteral("bad.csv")));
     QVERIFY(bad.open(QIODevice::WriteOnly));
     bad.write("№ опоры;Пикетаж, км\n1;1,5\n2;полтора\n3;\n");
