@@ -17,10 +17,15 @@ namespace {
 
 constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// What the signal handler needs, set before it is installed: it may only
-// make async-signal-safe calls.
+// What the signal handlers need, set before they are installed: they may
+// only make async-signal-safe calls.
 int g_terminal = -1;
 termios g_saved;
+termios g_quiet;
+const char *g_prompt = nullptr;
+size_t g_promptSize = 0;
+volatile sig_atomic_t g_resumed = 0;
+struct sigaction g_stopAction;
 
 extern "C" void restoreAndEnd(int signal)
 {
@@ -31,6 +36,33 @@ extern "C" void restoreAndEnd(int signal)
     // The handler was reset to the default on entry; the signal, raised
     // again, ends the process as it would have without the prompt.
     ::raise(signal);
+}
+
+// Ctrl+Z: the terminal as it was while the program is stopped, and on
+// "fg" the typing hidden again and the prompt shown anew.
+extern "C" void stopAndResume(int signal)
+{
+    const int savedErrno = errno;
+    if (g_terminal >= 0) {
+        ::tcsetattr(g_terminal, TCSAFLUSH, &g_saved);
+        [[maybe_unused]] const ssize_t written = ::write(g_terminal, "\n", 1);
+    }
+    struct sigaction stop = {};
+    stop.sa_handler = SIG_DFL;
+    sigemptyset(&stop.sa_mask);
+    ::sigaction(signal, &stop, nullptr);
+    sigset_t unblock;
+    sigemptyset(&unblock);
+    sigaddset(&unblock, signal);
+    ::sigprocmask(SIG_UNBLOCK, &unblock, nullptr);
+    ::raise(signal); // stopped here until continued
+    ::sigaction(signal, &g_stopAction, nullptr);
+    if (g_terminal >= 0) {
+        ::tcsetattr(g_terminal, TCSAFLUSH, &g_quiet);
+        [[maybe_unused]] const ssize_t written = ::write(g_terminal, g_prompt, g_promptSize);
+    }
+    g_resumed = 1;
+    errno = savedErrno;
 }
 
 // "host:port", or the folder of a local socket and the port.
@@ -55,12 +87,15 @@ QString serverOf(const store::PasswordRequest &request)
 class EchoOff
 {
 public:
-    explicit EchoOff(int terminal) : m_terminal(terminal)
+    // The prompt is shown again after Ctrl+Z and "fg"; it must outlive this.
+    EchoOff(int terminal, const QByteArray &prompt) : m_terminal(terminal)
     {
         if (::tcgetattr(terminal, &g_saved) != 0)
             return;
-        termios quiet = g_saved;
-        quiet.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL);
+        g_quiet = g_saved;
+        g_quiet.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL);
+        g_prompt = prompt.constData();
+        g_promptSize = size_t(prompt.size());
         g_terminal = terminal;
         struct sigaction action = {};
         action.sa_handler = &restoreAndEnd;
@@ -68,12 +103,17 @@ public:
         sigemptyset(&action.sa_mask);
         for (size_t i = 0; i < std::size(kEndingSignals); ++i)
             ::sigaction(kEndingSignals[i], &action, &m_before[i]);
-        ::tcsetattr(terminal, TCSAFLUSH, &quiet);
+        g_stopAction = {};
+        g_stopAction.sa_handler = &stopAndResume;
+        sigemptyset(&g_stopAction.sa_mask);
+        ::sigaction(SIGTSTP, &g_stopAction, &m_beforeStop);
+        ::tcsetattr(terminal, TCSAFLUSH, &g_quiet);
     }
     ~EchoOff()
     {
         if (g_terminal < 0)
             return;
+        ::sigaction(SIGTSTP, &m_beforeStop, nullptr);
         ::tcsetattr(m_terminal, TCSAFLUSH, &g_saved);
         for (size_t i = 0; i < std::size(kEndingSignals); ++i)
             ::sigaction(kEndingSignals[i], &m_before[i], nullptr);
@@ -85,6 +125,7 @@ public:
 private:
     int m_terminal;
     struct sigaction m_before[std::size(kEndingSignals)];
+    struct sigaction m_beforeStop;
 };
 
 void writeAll(int fd, const QByteArray &bytes)
@@ -101,12 +142,20 @@ void writeAll(int fd, const QByteArray &bytes)
 }
 
 // One line from the terminal, without its line end; false at its end
-// (Ctrl+D) or on an error.
+// (Ctrl+D) or on an error. After Ctrl+Z and "fg" the line starts anew, as
+// the prompt does.
 bool readLine(int fd, QByteArray &line)
 {
     for (;;) {
         char c = 0;
         const ssize_t n = ::read(fd, &c, 1);
+        if (g_resumed) {
+            g_resumed = 0;
+            ::explicit_bzero(line.data(), size_t(line.size()));
+            line.clear();
+            if (n < 0 && errno == EINTR)
+                continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -134,7 +183,8 @@ std::optional<QString> askOnTerminal(const store::PasswordRequest &request)
     QByteArray line;
     bool read = false;
     {
-        const EchoOff quiet(terminal);
+        g_resumed = 0;
+        const EchoOff quiet(terminal, prompt);
         writeAll(terminal, prompt);
         read = readLine(terminal, line);
         writeAll(terminal, "\n"); // the line end the user typed was not echoed

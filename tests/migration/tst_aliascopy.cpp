@@ -50,10 +50,41 @@ Run admin(const QStringList &arguments, bool ownSession = false)
             QString::fromUtf8(p.readAllStandardError())};
 }
 
+// In the terminal's session, as a shell runs a job: the program in a
+// process group of its own in the foreground; when it stops (Ctrl+Z) the
+// terminal shows "[stopped, echo on]" or "[stopped, echo off]" and the
+// program is continued in the foreground (as by "fg"). Ends as the program ends.
+[[noreturn]] void runAsAJob(char *const argv[])
+{
+    ::signal(SIGTTOU, SIG_IGN);
+    const pid_t job = ::fork();
+    if (job == 0) {
+        ::setpgid(0, 0);
+        ::tcsetpgrp(STDIN_FILENO, ::getpid());
+        ::signal(SIGTTOU, SIG_DFL);
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    ::setpgid(job, job);
+    for (int status = 0; ::waitpid(job, &status, WUNTRACED) == job;) {
+        if (!WIFSTOPPED(status))
+            ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        termios shown{};
+        ::tcsetpgrp(STDIN_FILENO, ::getpgrp());
+        ::tcgetattr(STDIN_FILENO, &shown);
+        const char *state = (shown.c_lflag & ECHO) ? "[stopped, echo on]\n" : "[stopped, echo off]\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDOUT_FILENO, state, std::strlen(state));
+        ::tcsetpgrp(STDIN_FILENO, job);
+        ::kill(-job, SIGCONT);
+    }
+    ::_exit(126);
+}
+
 // korozia-admin on a terminal of its own: each time it asks for a password
-// the next line is typed ("^C" and "^D" are those keys). code: the exit code
-// or minus the ending signal; out: what the terminal showed; echoAfter: the
-// terminal echoes again once the program ended.
+// the next line is typed ("^C", "^D" and "^Z" are those keys; with "^Z" the
+// program runs as a shell's job). code: the exit code or minus the ending
+// signal; out: what the terminal showed; echoAfter: the terminal echoes
+// again once the program ended.
 Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool &echoAfter)
 {
     QList<QByteArray> args{QByteArray(KOROZIA_ADMIN)};
@@ -66,6 +97,8 @@ Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool
     int master = -1, status = 0, prompts = 0;
     const pid_t child = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (child == 0) {
+        if (typed.contains(QStringLiteral("^Z")))
+            runAsAJob(argv.data());
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -82,7 +115,7 @@ Run adminOnTerminal(const QStringList &arguments, const QStringList &typed, bool
         shown.append(buffer, std::max<ssize_t>(n, 0));
         if (shown.count("Пароль для") > prompts && prompts < typed.size()) {
             const QString line = typed[prompts++];
-            const QByteArray keys = line == "^C" ? "\x03" : line == "^D" ? "\x04" : line.toUtf8() + '\n';
+            const QByteArray keys = line == "^C" ? "\x03" : line == "^D" ? "\x04" : line == "^Z" ? "\x1a" : line.toUtf8() + '\n';
             [[maybe_unused]] const ssize_t written = ::write(master, keys.constData(), size_t(keys.size()));
         }
         if (::waitpid(child, &status, WNOHANG) == child)
@@ -337,6 +370,8 @@ void TestAliasCopy::passwordOfTheServer_data()
                                        << ask + "\r\nПароль не подошёл.\r\n" + ask + "\r\nПсевдоним";
     QTest::newRow("Ctrl+D") << "" << QStringList{"^D"} << 1 << "а пароль не введён";
     QTest::newRow("Ctrl+C") << "" << QStringList{"^C"} << -SIGINT << ask;
+    QTest::newRow("Ctrl+Z, then fg") << "" << QStringList{"^Z", "пароль 1"} << 0
+                                     << ask + "\r\n[stopped, echo on]\r\n" + ask + "\r\nПсевдоним «team»";
 }
 
 // A role whose server asks for a password: korozia-admin takes it from
