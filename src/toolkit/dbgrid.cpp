@@ -1068,6 +1068,7 @@ CellState DBGrid::cellState(int row, int column) const
 
 void DBGrid::paintEvent(QPaintEvent *event)
 {
+    const PaintScope paint;
     QPainter painter(viewport());
     painter.fillRect(event->rect(), m_color);
     Table *t = table();
@@ -1174,7 +1175,7 @@ void DBGrid::reportPaintFailure(const QString &message)
     // A box cannot be shown from inside a paint; it is shown right after,
     // once for a run of failing paints.
     m_paintFailed = true;
-    if (m_paintFailurePending || message == m_failedPaint)
+    if (m_paintFailurePending || message == m_failedPaint || passwordAfterPaint())
         return;
     m_failedPaint = message;
     m_paintFailurePending = true;

@@ -3,11 +3,27 @@
 #include "application.h"
 #include "qtdialogs.h"
 
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
+
 namespace toolkit {
 
 namespace {
 
 DialogSeam *installedSeam = nullptr;
+
+int paintDepth = 0;
+
+// The question a paint could not ask, and its answer once asked.
+struct PasswordAfterPaint
+{
+    PasswordQuestion question;
+    std::optional<QString> answer;
+    bool waiting = false;
+    bool answered = false;
+};
+PasswordAfterPaint afterPaint;
 
 // The shown order, whatever order a caller names the buttons in.
 constexpr BoxButton kButtonOrder[] = {BoxButton::Yes, BoxButton::No, BoxButton::Ok,
@@ -139,7 +155,47 @@ void beep()
 
 std::optional<QString> askPassword(const PasswordQuestion &question)
 {
-    return dialogs().askPassword(question);
+    if (paintDepth == 0) {
+        afterPaint = {};
+        return dialogs().askPassword(question);
+    }
+    if (afterPaint.answered && afterPaint.question == question) {
+        const std::optional<QString> answer = afterPaint.answer;
+        if (answer)
+            afterPaint = {};
+        return answer;
+    }
+    if (!afterPaint.waiting && QCoreApplication::instance()) {
+        afterPaint = {question, std::nullopt, true, false};
+        QTimer::singleShot(0, QCoreApplication::instance(), [] {
+            const PasswordQuestion asked = afterPaint.question;
+            const std::optional<QString> answer = dialogs().askPassword(asked);
+            afterPaint = {asked, answer, false, true};
+            for (QWidget *widget : QApplication::allWidgets())
+                widget->update();
+        });
+    }
+    return std::nullopt;
+}
+
+PaintScope::PaintScope()
+{
+    ++paintDepth;
+}
+
+PaintScope::~PaintScope()
+{
+    --paintDepth;
+}
+
+bool painting()
+{
+    return paintDepth > 0;
+}
+
+bool passwordAfterPaint()
+{
+    return afterPaint.waiting;
 }
 
 } // namespace toolkit

@@ -92,7 +92,27 @@ void showPlainMessage(const QString &text);
 void showErrorBox(const QString &message);
 // The system's default beep.
 void beep();
+// Asks through the installed seam. Inside a paint (a PaintScope) no window
+// may open: the question is asked right after the paint, every window is
+// painted again, and the paint that asks the same question then gets the
+// answer. Until then the paint gets nullopt (and passwordAfterPaint() says
+// why); a declined question stays declined for paints until it is asked
+// outside one.
 std::optional<QString> askPassword(const PasswordQuestion &question);
+
+// Marks a widget's paint, for askPassword.
+class PaintScope
+{
+public:
+    PaintScope();
+    ~PaintScope();
+    PaintScope(const PaintScope &) = delete;
+    PaintScope &operator=(const PaintScope &) = delete;
+};
+bool painting();
+// A password asked for in a paint waits to be asked: a paint that failed
+// for want of it says nothing of it.
+bool passwordAfterPaint();
 
 } // namespace toolkit
 

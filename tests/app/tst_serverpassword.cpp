@@ -10,6 +10,7 @@
 #include "support/tempalias.h"
 
 #include <QDirIterator>
+#include <QScrollBar>
 #include <QTest>
 
 class TestServerPassword : public QObject
@@ -27,11 +28,15 @@ void TestServerPassword::startUpAndReconnect_data()
     QTest::addColumn<QString>("changedTo");    // the role's password once the window is up; the connection is cut
     QTest::addColumn<QString>("refusals");     // per question: "n" first asked, "r" refused before
     QTest::addColumn<int>("code");
-    QTest::newRow("given") << QStringList{"пароль 1"} << QString() << "n" << 0;
-    QTest::newRow("wrong, then right") << QStringList{"wrong", "пароль 1"} << QString() << "nr" << 0;
-    QTest::newRow("Отмена") << QStringList{"-"} << QString() << "n" << 1;
-    QTest::newRow("reconnect with the kept password") << QStringList{"пароль 1"} << "пароль 1" << "n" << 0;
-    QTest::newRow("changed on the server meanwhile") << QStringList{"пароль 1", "пароль 2"} << "пароль 2" << "nr" << 0;
+    QTest::addColumn<bool>("painted");         // after the cut the grid is painted before any command
+    QTest::newRow("given") << QStringList{"пароль 1"} << QString() << "n" << 0 << false;
+    QTest::newRow("wrong, then right") << QStringList{"wrong", "пароль 1"} << QString() << "nr" << 0 << false;
+    QTest::newRow("Отмена") << QStringList{"-"} << QString() << "n" << 1 << false;
+    QTest::newRow("reconnect with the kept password") << QStringList{"пароль 1"} << "пароль 1" << "n" << 0 << false;
+    QTest::newRow("changed on the server meanwhile") << QStringList{"пароль 1", "пароль 2"} << "пароль 2" << "nr" << 0
+                                                     << false;
+    QTest::newRow("changed, and the grid paints first")
+        << QStringList{"пароль 1", "wrong", "пароль 2"} << "пароль 2" << "nrr" << 0 << true;
 }
 
 void TestServerPassword::startUpAndReconnect()
@@ -40,6 +45,7 @@ void TestServerPassword::startUpAndReconnect()
     QFETCH(QString, changedTo);
     QFETCH(QString, refusals);
     QFETCH(int, code);
+    QFETCH(bool, painted);
     PrivatePostgres *server = PrivatePostgres::instance();
     if (!server)
         QSKIP(qPrintable(PrivatePostgres::unavailable()));
@@ -63,13 +69,34 @@ void TestServerPassword::startUpAndReconnect()
         dialogs.answer(toolkit::BoxButton::Ok);
     const store::PasswordPrompt before = store::setPasswordPrompt(&askServerPassword);
     QString afterCut = "<not cut>";
+    int boxesAfterPaint = 0;
+    int questionsAfterPaint = -1;
     const int got = startUp([&](TForm1 &form) {
         if (!changedTo.isEmpty()) {
+            if (painted) {
+                server->exec({QStringLiteral("INSERT INTO %1.line (Line) SELECT 'Участок ' || g "
+                                             "FROM generate_series(1, 300) g").arg(role)});
+                form.Table2.First();
+                form.DBGrid2->viewport()->repaint();
+            }
             server->exec({QStringLiteral("ALTER ROLE %1 PASSWORD '%2'").arg(role, changedTo),
                           QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE usename = '%1'")
                               .arg(role)});
-            // The first command meets the lost connection, the next connects again.
-            failure([&] { form.Table2.Refresh(); });
+            if (!painted) {
+                // The first command meets the lost connection, the next connects again.
+                failure([&] { form.Table2.Refresh(); });
+            } else {
+                // The grid's paint, scrolled to rows not read yet, is the first to
+                // connect again: the password is asked for after the paint, and
+                // the rows are painted with it.
+                form.DBGrid2->verticalScrollBar()->setValue(form.DBGrid2->verticalScrollBar()->maximum());
+                form.DBGrid2->viewport()->repaint();
+                for (int waited = 0; dialogs.passwordQuestions().size() < refusals.size() && waited < 10000; waited += 20)
+                    QTest::qWait(20);
+                QTest::qWait(50);
+                boxesAfterPaint = int(dialogs.boxes().size());
+                questionsAfterPaint = int(dialogs.passwordQuestions().size());
+            }
             afterCut = failure([&] {
                 form.Table2.Append();
                 form.Table2Line->SetAsString("После");
@@ -92,6 +119,8 @@ void TestServerPassword::startUpAndReconnect()
                                                            .arg(role)};
     QCOMPARE(dialogs.passwordQuestions(), expected);
     QCOMPARE(dialogs.boxes().size(), code);
+    QCOMPARE(boxesAfterPaint, 0);
+    QCOMPARE(questionsAfterPaint, painted ? int(refusals.size()) : -1);
     if (code != 0)
         QVERIFY2(dialogs.boxes()[0].caption == "Application Error"
                      && dialogs.boxes()[0].text.contains("asks for a password, and none was given"),

@@ -139,6 +139,10 @@ std::optional<QString> ScriptedDialogs::askPassword(const toolkit::PasswordQuest
 {
     m_questions.append(question);
     m_events.append(QStringLiteral("password"));
+    if (toolkit::painting()) {
+        QTest::qFail("A password was asked for from inside a paint", __FILE__, __LINE__);
+        return std::nullopt;
+    }
     if (m_passwords.isEmpty()) {
         const QByteArray message = "A password was asked for with no scripted answer: " + question.text.toUtf8();
         QTest::qFail(message.constData(), __FILE__, __LINE__);
