@@ -670,10 +670,10 @@ qint64 PgSession::write(PgWrite &&w)
     if (w.kind == PgWrite::Insert && w.record.value(t.keyField).isValid())
         target.ownKeysUpTo = std::max(target.ownKeysUpTo, w.record.value(t.keyField).toLongLong());
     if (m_depth == 0) {
-        const PgResult result = runWrite(w);
-        ++target.writes;
         if (w.kind == PgWrite::Insert && !w.record.value(t.keyField).isValid())
-            return result.integer(0, 0);
+            return insertOnce(std::move(w));
+        runWrite(w);
+        ++target.writes;
         advanceSequences();
         return w.record.value(t.keyField).toLongLong();
     }
@@ -705,6 +705,52 @@ qint64 PgSession::write(PgWrite &&w)
             rescue(std::move(earlier), e);
         }
     }
+    return key;
+}
+
+// A new record written on its own is given its key first, so that a write
+// whose answer was lost with the connection can be told apart afterwards:
+// saved (its key is there) or not. The same values posted again then give
+// the saved record, never a second one.
+qint64 PgSession::insertOnce(PgWrite &&w)
+{
+    const TableDef &t = table(w.table);
+    Table &target = m_tables[size_t(w.table)];
+    const std::optional<Unconfirmed> before = std::exchange(m_unconfirmed, std::nullopt);
+    qint64 key = 0;
+    if (before && before->table == w.table) {
+        Record earlier = before->record;
+        earlier[t.keyField] = QVariant();
+        if (earlier == w.record) {
+            key = before->key;
+            PgParams params;
+            params.addInt(key);
+            const PgResult found = runPrepared(
+                'x' + QByteArray::number(w.table) + "_exists",
+                "SELECT 1 FROM " + pg::tableName(t) + " WHERE " + pg::column(t, t.keyField) + "=$1", params,
+                t.sqlName, QStringLiteral("reading"));
+            if (found.rows() > 0) {
+                ++target.writes;
+                return key;
+            }
+        }
+    }
+    if (key == 0) {
+        PgParams params;
+        params.addText(target.sequence);
+        key = runPrepared("nextkey", "SELECT nextval($1::text::regclass)", params, t.sqlName,
+                          QStringLiteral("writing"))
+                  .integer(0, 0);
+    }
+    w.record[t.keyField] = key;
+    try {
+        runWrite(w);
+    } catch (const StoreError &) {
+        if (!m_conn)
+            m_unconfirmed = Unconfirmed{w.table, key, w.record};
+        throw;
+    }
+    ++target.writes;
     return key;
 }
 

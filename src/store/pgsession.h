@@ -189,6 +189,7 @@ private:
     PgResult runWrite(const PgWrite &write);
     void consumeNotifications();
     qint64 nextKey(int table);
+    qint64 insertOnce(PgWrite &&write);
     void advanceSequences();
     void relockIfLost(int table, qint64 key);
     void releaseRun() noexcept;
@@ -232,6 +233,18 @@ private:
         QSet<qint64> kept; // locked on their own while in the run, with no statement of their own
     };
     Run m_run;
+
+    // A new record whose own write was sent but never confirmed (the
+    // connection was lost before the answer): whether the server saved it is
+    // not known. Posted again with the same values, it is looked up by its
+    // key instead of being written a second time.
+    struct Unconfirmed
+    {
+        int table = -1;
+        qint64 key = 0;
+        Record record;
+    };
+    std::optional<Unconfirmed> m_unconfirmed;
 };
 
 } // namespace store

@@ -160,6 +160,8 @@ private slots:
     void savedButNotReadAgain();
     void serverGoneInTheMiddle_data();
     void serverGoneInTheMiddle();
+    void answerLostOnTheServer_data();
+    void answerLostOnTheServer();
 };
 
 void TestStoreFailures::badTableFiles_data()
@@ -574,6 +576,104 @@ void TestStoreFailures::serverGoneInTheMiddle()
                                                                .arg(delay)));
     QVERIFY((stored - acknowledged - pending).isEmpty());
     qInfo("stopped after %d ms: %lld Supports acknowledged", delay, qint64(acknowledged.size()));
+}
+
+void TestStoreFailures::answerLostOnTheServer_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<bool>("answered"); // the commit's answer came before the connection was lost
+    for (const bool answered : {true, false}) {
+        for (const char *table : {"Table1", "Table2"}) {
+            for (const char *operation : {"append", "edit", "delete"})
+                QTest::addRow("%s %s, %s", operation, table, answered ? "answered" : "answer lost")
+                    << table << operation << answered;
+        }
+    }
+}
+
+// The connection to the server is lost right after a Post or a Delete was
+// saved: before its answer came, or after it, before the view was read
+// again. The command either did its work or says that the server did not
+// confirm it; done again, it leaves the change on the server once (a new
+// record is never written twice).
+void TestStoreFailures::answerLostOnTheServer()
+{
+    QFETCH(QString, table);
+    QFETCH(QString, operation);
+    QFETCH(bool, answered);
+    if (!TempAlias::onServer())
+        QSKIP("about a database server");
+    TempAlias home;
+    auto db = std::make_unique<KorTables>();
+    db->open();
+    for (int s = 0; s < 3; ++s) {
+        db->Table2.Append();
+        db->Table2Line->SetAsString(QStringLiteral("Участок %1").arg(s + 1));
+        db->Table2.Post();
+    }
+    db->Table2.First();
+    for (int i = 0; i < 5; ++i) {
+        db->Table1.Append();
+        db->Table1Kilometr->SetAsFloat(100 + i * 0.05);
+        db->Table1Nomeropory->SetAsInteger(i + 1);
+        db->Table1.Post();
+    }
+    const bool supports = table == "Table1";
+    Table &t = supports ? db->Table1 : db->Table2;
+    Field *text = supports ? db->Table1Tipopory : db->Table2Line;
+    Field *key = supports ? db->Table1I : db->Table2N_line;
+    t.SetRecNo(2);
+    const qint64 chosen = key->AsInteger();
+    const int count = t.RecordCount();
+    if (operation == "append") {
+        t.Append();
+        if (supports) {
+            db->Table1Kilometr->SetAsFloat(100.12);
+            db->Table1Nomeropory->SetAsInteger(75);
+        }
+    } else if (operation == "edit") {
+        t.Edit();
+    }
+    if (operation != "delete")
+        text->SetAsString("Изм");
+    const auto command = [&] { operation == "delete" ? t.Delete() : t.Post(); };
+
+    if (answered)
+        home.failAfterNextCommit(supports ? "base_kor.db" : "line.db");
+    else
+        home.loseAnswerOfNextCommit();
+    const QString first = failure(command);
+    if (answered) {
+        QCOMPARE(first, QString("<no error>"));
+    } else {
+        QVERIFY2(first.contains("the change was not confirmed by the server. The next command connects again"),
+                 qPrintable(first));
+        QCOMPARE(t.State(), operation == "append" ? DataSetState::Insert
+                            : operation == "edit" ? DataSetState::Edit
+                                                  : DataSetState::Browse);
+        // Deleted again, the record is found gone (the first Delete was saved).
+        QCOMPARE(failure(command), operation == "delete" ? QString("The record was deleted by another user")
+                                                         : QString("<no error>"));
+    }
+    QCOMPARE(t.State(), DataSetState::Browse);
+    const qint64 saved = key->AsInteger();
+    const int now = count + (operation == "append" ? 1 : operation == "delete" ? -1 : 0);
+    QCOMPARE(t.RecordCount(), now);
+
+    db = std::make_unique<KorTables>();
+    db->open();
+    Table &again = supports ? db->Table1 : db->Table2;
+    QCOMPARE(again.RecordCount(), now);
+    QCOMPARE(again.Locate(chosen), operation != "delete");
+    int changed = 0;
+    for (again.First(); !again.IsEmpty() && !again.Eof(); again.Next())
+        changed += (supports ? db->Table1Tipopory : db->Table2Line)->AsString() == "Изм";
+    QCOMPARE(changed, operation == "delete" ? 0 : 1);
+    if (operation != "delete") {
+        QVERIFY(again.Locate(saved));
+        QCOMPARE((supports ? db->Table1Tipopory : db->Table2Line)->AsString(), QString("Изм"));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestStoreFailures)

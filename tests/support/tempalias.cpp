@@ -1,6 +1,7 @@
 #include "tempalias.h"
 
 #include "privatepostgres.h"
+#include "serveranswers.h"
 #include "sqliteconnections.h"
 #include "store/pgtablefile.h"
 #include "store/schema.h"
@@ -186,8 +187,16 @@ void TempAlias::limitGrowth(const QString &fileName, qint64 pages) const
 void TempAlias::failAfterNextCommit(const QString &fileName, bool fail) const
 {
     if (korOnServer(*this))
-        qFatal("a connection lost after a commit is simulated on table files only");
-    sqliteconnections::failAfterNextCommit(tablePath(*this, fileName), fail);
+        serveranswers::cutNext(fail ? serveranswers::Cut::AfterCommit : serveranswers::Cut::None);
+    else
+        sqliteconnections::failAfterNextCommit(tablePath(*this, fileName), fail);
+}
+
+void TempAlias::loseAnswerOfNextCommit() const
+{
+    if (!korOnServer(*this))
+        qFatal("a commit's answer is lost on a database server only");
+    serveranswers::cutNext(serveranswers::Cut::AnswerOfCommit);
 }
 
 void TempAlias::setBulkCommitInterval(int writes)

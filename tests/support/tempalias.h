@@ -57,8 +57,12 @@ public:
     void limitGrowth(const QString &fileName, qint64 pages) const;
     // The table's next commit goes through, and everything the store then
     // asks of the table fails, as when a connection is lost just after a
-    // commit, until this is called again with `fail` false (table files only).
+    // commit, until this is called again with `fail` false. On the server
+    // the connection is lost once, right after the next commit's answer.
     void failAfterNextCommit(const QString &fileName, bool fail = true) const;
+    // On the server: the next commit is saved, and the connection is lost
+    // before its answer comes.
+    void loseAnswerOfNextCommit() const;
     // Bulk scopes commit by themselves after this many writes, in every
     // table of the process, on either backend (0: the store's own
     // interval), so that a test sees a scope commit part-way.
