@@ -74,14 +74,11 @@ QByteArray column(const TableDef &table, int field)
     return '"' + plainName(table, field).toUtf8() + '"';
 }
 
-QByteArray columnList(const TableDef &table, bool withKey)
+QByteArray columnList(const TableDef &table)
 {
     QByteArray list;
-    for (int i = 0; i < table.fields.size(); ++i) {
-        if (!withKey && i == table.keyField)
-            continue;
+    for (int i = 0; i < table.fields.size(); ++i)
         list += (list.isEmpty() ? "" : ",") + column(table, i);
-    }
     return list;
 }
 

@@ -31,7 +31,8 @@ enum TypeOid : unsigned {
 // A field's name on the server, quoted: the names fold to lower case, as the
 // tables' definitions written without quotes give them, except "Index".
 QByteArray column(const TableDef &table, int field);
-QByteArray columnList(const TableDef &table, bool withKey);
+// Every field's column, in the table's order.
+QByteArray columnList(const TableDef &table);
 QByteArray tableName(const TableDef &table);
 unsigned typeOf(FieldType type);
 // The channel on which the trigger announces changes to a table.

@@ -557,18 +557,14 @@ void PgSession::statementOf(const PgWrite &w, QByteArray &name, QByteArray &sql,
     const QByteArray key = pg::column(t, t.keyField);
     switch (w.kind) {
     case PgWrite::Insert: {
-        const bool newKey = !w.record.value(t.keyField).isValid();
-        name = prefix + (newKey ? "insert" : "insertkey");
+        // Every new record has its key by now (from the table's sequence).
+        name = prefix + "insert";
         QByteArray marks;
         for (int i = 0; i < t.fields.size(); ++i) {
-            if (newKey && i == t.keyField)
-                continue;
             params.addValue(t.fields[i], w.record.value(i));
             marks += (marks.isEmpty() ? "$" : ",$") + QByteArray::number(params.count());
         }
-        sql = "INSERT INTO " + tableName + " (" + pg::columnList(t, !newKey) + ") VALUES (" + marks + ")";
-        if (newKey)
-            sql += " RETURNING " + key;
+        sql = "INSERT INTO " + tableName + " (" + pg::columnList(t) + ") VALUES (" + marks + ")";
         break;
     }
     case PgWrite::Update: {

@@ -111,7 +111,7 @@ std::optional<Record> PgTableFile::read(qint64 key)
     params.addInt(key);
     const PgResult result = m_session->runPrepared(
         "read" + QByteArray::number(m_table),
-        "SELECT " + pg::columnList(t, true) + " FROM " + pg::tableName(t) + " WHERE " + pg::column(t, t.keyField) + " = $1",
+        "SELECT " + pg::columnList(t) + " FROM " + pg::tableName(t) + " WHERE " + pg::column(t, t.keyField) + " = $1",
         params, t.sqlName, QStringLiteral("reading"));
     if (result.rows() == 0)
         return std::nullopt;
@@ -128,7 +128,7 @@ void PgTableFile::readMany(const QVector<qint64> &keys, const std::function<void
         PgParams params;
         params.addTextForm(list + '}', pg::kInt4Array);
         const PgResult result = m_session->runPrepared("readmany" + QByteArray::number(m_table),
-                                                       "SELECT " + pg::columnList(t, true) + " FROM " + pg::tableName(t)
+                                                       "SELECT " + pg::columnList(t) + " FROM " + pg::tableName(t)
                                                            + " WHERE " + pg::column(t, t.keyField) + " = ANY($1)",
                                                        params, t.sqlName, QStringLiteral("reading"));
         for (int row = 0; row < result.rows(); ++row)
@@ -216,7 +216,7 @@ void PgTableFile::scanRecords(const ScanSpec &scan, const std::function<void(Rec
 {
     const TableDef &t = def();
     PgParams params;
-    const QByteArray sql = scanSql(scan, pg::columnList(t, true), params);
+    const QByteArray sql = scanSql(scan, pg::columnList(t), params);
     const PgResult result = m_session->run(sql, params, t.sqlName, QStringLiteral("reading"));
     for (int row = 0; row < result.rows(); ++row)
         sink(record(result, row));
