@@ -134,6 +134,61 @@ Snapshot snapshot(const Store &s)
     return {dumpTable(s.path(QStringLiteral("line.db"))), dumpTable(s.path(QStringLiteral("base_kor.db")))};
 }
 
+// A change to the second record of the Supports (Table1) or the Sections
+// (Table2), begun on a cursor: "append" a record or "edit" it, each with the
+// text "Изм" typed, or "delete" it; run() posts or deletes.
+struct Change
+{
+    Change(KorTables &db, const QString &table, const QString &operation)
+        : operation(operation), supports(table == QLatin1String("Table1")), t(supports ? db.Table1 : db.Table2)
+    {
+        Field *key = supports ? db.Table1I : db.Table2N_line;
+        t.SetRecNo(2);
+        chosen = key->AsInteger();
+        before = t.RecordCount();
+        if (operation == QLatin1String("append")) {
+            t.Append();
+            if (supports) {
+                db.Table1Kilometr->SetAsFloat(100.12);
+                db.Table1Nomeropory->SetAsInteger(75);
+            }
+        } else if (operation == QLatin1String("edit")) {
+            t.Edit();
+        }
+        if (operation != QLatin1String("delete"))
+            text(db)->SetAsString(QStringLiteral("Изм"));
+    }
+    Field *text(KorTables &db) const { return supports ? db.Table1Tipopory : db.Table2Line; }
+    Table &table(KorTables &db) const { return supports ? db.Table1 : db.Table2; }
+    void run() { operation == QLatin1String("delete") ? t.Delete() : t.Post(); }
+    int after() const
+    {
+        return before + (operation == QLatin1String("append") ? 1 : operation == QLatin1String("delete") ? -1 : 0);
+    }
+    // Read from a fresh cursor: the change is there once, and the key of the
+    // record that holds it is `saved`.
+    void checkSavedOnce(KorTables &fresh, qint64 saved) const
+    {
+        Table &again = table(fresh);
+        QCOMPARE(again.RecordCount(), after());
+        QCOMPARE(again.Locate(chosen), operation != QLatin1String("delete"));
+        int changed = 0;
+        for (again.First(); !again.IsEmpty() && !again.Eof(); again.Next())
+            changed += text(fresh)->AsString() == QStringLiteral("Изм");
+        QCOMPARE(changed, operation == QLatin1String("delete") ? 0 : 1);
+        if (operation != QLatin1String("delete")) {
+            QVERIFY(again.Locate(saved));
+            QCOMPARE(text(fresh)->AsString(), QString("Изм"));
+        }
+    }
+
+    QString operation;
+    bool supports;
+    Table &t;
+    qint64 chosen = 0;
+    int before = 0;
+};
+
 // The values a cursor holds in its current record, as text.
 QStringList currentValues(const Table &t)
 {
@@ -434,50 +489,28 @@ void TestStoreFailures::savedButNotReadAgain()
     Store s;
     s.create(3, 5);
     s.open();
-    const bool supports = table == "Table1";
-    Table &t = supports ? s.db->Table1 : s.db->Table2;
-    Field *text = supports ? s.db->Table1Tipopory : s.db->Table2Line;
-    Field *key = supports ? s.db->Table1I : s.db->Table2N_line;
-    t.SetRecNo(2);
-    const qint64 chosen = key->AsInteger();
-    const int count = t.RecordCount();
-    if (operation == "append") {
-        t.Append();
-        if (supports) {
-            s.db->Table1Kilometr->SetAsFloat(100.12);
-            s.db->Table1Nomeropory->SetAsInteger(75);
-        }
-    } else if (operation == "edit") {
-        t.Edit();
-    }
-    if (operation != "delete")
-        text->SetAsString("Изм");
+    Change change(*s.db, table, operation);
+    Table &t = change.t;
+    Field *key = change.supports ? s.db->Table1I : s.db->Table2N_line;
 
-    const QString file = supports ? "base_kor.db" : "line.db";
+    const QString file = change.supports ? "base_kor.db" : "line.db";
     s.home.failAfterNextCommit(file);
-    QCOMPARE(failure([&] { operation == "delete" ? t.Delete() : t.Post(); }), QString("<no error>"));
+    QCOMPARE(failure([&] { change.run(); }), QString("<no error>"));
     QCOMPARE(t.State(), DataSetState::Browse);
     QVERIFY(!t.Modified());
     const qint64 saved = key->AsInteger();
     if (operation != "delete") {
-        QCOMPARE(text->AsString(), QString("Изм"));
+        QCOMPARE(change.text(*s.db)->AsString(), QString("Изм"));
         QVERIFY(saved > 0);
     }
     QVERIFY(failure([&] { t.First(); }) != "<no error>");
 
     s.home.failAfterNextCommit(file, false);
-    const int now = count + (operation == "append" ? 1 : operation == "delete" ? -1 : 0);
-    QCOMPARE(t.RecordCount(), now);
-    QCOMPARE(t.Locate(chosen), operation != "delete");
+    QCOMPARE(t.RecordCount(), change.after());
+    QCOMPARE(t.Locate(change.chosen), operation != "delete");
     s.close();
     s.open();
-    Table &again = supports ? s.db->Table1 : s.db->Table2;
-    QCOMPARE(again.RecordCount(), now);
-    QCOMPARE(again.Locate(chosen), operation != "delete");
-    if (operation != "delete") {
-        QVERIFY(again.Locate(saved));
-        QCOMPARE((supports ? s.db->Table1Tipopory : s.db->Table2Line)->AsString(), QString("Изм"));
-    }
+    change.checkSavedOnce(*s.db, saved);
 }
 
 void TestStoreFailures::serverGoneInTheMiddle_data()
@@ -619,31 +652,14 @@ void TestStoreFailures::answerLostOnTheServer()
         db->Table1Nomeropory->SetAsInteger(i + 1);
         db->Table1.Post();
     }
-    const bool supports = table == "Table1";
-    Table &t = supports ? db->Table1 : db->Table2;
-    Field *text = supports ? db->Table1Tipopory : db->Table2Line;
-    Field *key = supports ? db->Table1I : db->Table2N_line;
-    t.SetRecNo(2);
-    const qint64 chosen = key->AsInteger();
-    const int count = t.RecordCount();
-    if (operation == "append") {
-        t.Append();
-        if (supports) {
-            db->Table1Kilometr->SetAsFloat(100.12);
-            db->Table1Nomeropory->SetAsInteger(75);
-        }
-    } else if (operation == "edit") {
-        t.Edit();
-    }
-    if (operation != "delete")
-        text->SetAsString("Изм");
-    const auto command = [&] { operation == "delete" ? t.Delete() : t.Post(); };
+    Change change(*db, table, operation);
+    Table &t = change.t;
 
     if (answered)
-        home.failAfterNextCommit(supports ? "base_kor.db" : "line.db");
+        home.failAfterNextCommit(change.supports ? "base_kor.db" : "line.db");
     else
         home.loseAnswerOfNextCommit();
-    const QString first = failure(command);
+    const QString first = failure([&] { change.run(); });
     if (answered) {
         QCOMPARE(first, QString("<no error>"));
     } else {
@@ -653,27 +669,16 @@ void TestStoreFailures::answerLostOnTheServer()
                             : operation == "edit" ? DataSetState::Edit
                                                   : DataSetState::Browse);
         // Deleted again, the record is found gone (the first Delete was saved).
-        QCOMPARE(failure(command), operation == "delete" ? QString("The record was deleted by another user")
-                                                         : QString("<no error>"));
+        QCOMPARE(failure([&] { change.run(); }), operation == "delete"
+                                                     ? QString("The record was deleted by another user")
+                                                     : QString("<no error>"));
     }
     QCOMPARE(t.State(), DataSetState::Browse);
-    const qint64 saved = key->AsInteger();
-    const int now = count + (operation == "append" ? 1 : operation == "delete" ? -1 : 0);
-    QCOMPARE(t.RecordCount(), now);
-
-    db = std::make_unique<KorTables>();
-    db->open();
-    Table &again = supports ? db->Table1 : db->Table2;
-    QCOMPARE(again.RecordCount(), now);
-    QCOMPARE(again.Locate(chosen), operation != "delete");
-    int changed = 0;
-    for (again.First(); !again.IsEmpty() && !again.Eof(); again.Next())
-        changed += (supports ? db->Table1Tipopory : db->Table2Line)->AsString() == "Изм";
-    QCOMPARE(changed, operation == "delete" ? 0 : 1);
-    if (operation != "delete") {
-        QVERIFY(again.Locate(saved));
-        QCOMPARE((supports ? db->Table1Tipopory : db->Table2Line)->AsString(), QString("Изм"));
-    }
+    const qint64 saved = (change.supports ? db->Table1I : db->Table2N_line)->AsInteger();
+    QCOMPARE(t.RecordCount(), change.after());
+    KorTables fresh;
+    fresh.open();
+    change.checkSavedOnce(fresh, saved);
 }
 
 QTEST_GUILESS_MAIN(TestStoreFailures)
