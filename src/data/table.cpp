@@ -720,20 +720,23 @@ void Table::Post()
     m_bof = m_eof = false;
     afterSave([&] {
         const store::ViewKey key = *m_currentKey;
-        if (m_view->positionOf(key) >= 0)
-            return;
         // The record left the view (the filter or the range no longer takes
         // it): the following record becomes current, else the previous one.
-        const int count = m_view->count();
-        const int following = m_view->lowerBound(key);
-        if (count == 0)
-            clearCurrent();
-        else
-            moveTo(std::min(following, count - 1));
-        m_bof = m_eof = !m_currentKey;
+        if (m_view->positionOf(key) < 0)
+            standNear(m_view->lowerBound(key));
     });
     afterSave([&] { notify(DataEvent::StateChanged); });
     afterSave([&] { notify(DataEvent::DataSetChanged); });
+}
+
+void Table::standNear(int position)
+{
+    const int count = m_view->count();
+    if (count == 0)
+        clearCurrent();
+    else
+        moveTo(std::min(position, count - 1));
+    m_bof = m_eof = !m_currentKey;
 }
 
 // A step after a record was saved or deleted: its failure is told to the log
@@ -819,14 +822,7 @@ void Table::Delete()
 
     // The record is deleted: as after a Post, a view that cannot be read
     // now is read again at the next move.
-    afterSave([&] {
-        const int count = m_view->count();
-        if (count == 0)
-            clearCurrent();
-        else
-            moveTo(std::min(position, count - 1));
-        m_bof = m_eof = !m_currentKey;
-    });
+    afterSave([&] { standNear(position); });
     afterSave([&] { notify(DataEvent::StateChanged); });
     afterSave([&] { notify(DataEvent::DataSetChanged); });
     if (AfterScroll)

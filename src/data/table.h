@@ -201,6 +201,8 @@ private:
     int currentPosition() const;
     void moveTo(int position);
     void clearCurrent();
+    // The record at a position, or the last one before it; none when the view is empty.
+    void standNear(int position);
     void begin(bool append);
     void notify(DataEvent event, Field *field = nullptr);
     void scrolled();
